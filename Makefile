@@ -1,0 +1,38 @@
+# Entry points for people: `make demo` renders the built-in demo session,
+# `make test` builds and runs every test. Both install missing Debian packages
+# first (as root) or say which command to run.
+BUILD ?= build
+SANBUILD ?= build-san
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test test-san demo bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/ensure-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
+# (built with clang when it is installed).
+test-san: deps
+	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
+	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON >/dev/null
+	cmake --build $(SANBUILD) -j $(JOBS)
+	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	demo/render.sh $(BUILD)
+
+bench: build
+	bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD) demo/out

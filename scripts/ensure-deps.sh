@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Sorvan needs to build, test and render the demo.
+# As root it installs what is missing; otherwise it prints the command to run.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd g++ || need+=(g++)
+have_cmd make || need+=(make)
+have_cmd sox || need+=(sox)
+have_pkg libgtest-dev || need+=(libgtest-dev)
+for extra in "$@"; do
+  have_pkg "$extra" || need+=("$extra")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+  echo "Installing missing packages: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}"
+else
+  echo "Missing packages: ${need[*]}"
+  echo "Install them with:"
+  echo "  sudo apt-get install ${need[*]}"
+  exit 1
+fi

@@ -1,0 +1,79 @@
+// Number helpers shared by every module: the one saturating real-to-integer
+// conversion, and the tolerant readers for numbers written in text files.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+#include <utility>
+
+namespace sorvan {
+
+// Truncates toward zero like a cast, but NaN gives 0 and values beyond the
+// integer type's range give its nearest bound instead of undefined behaviour.
+template <typename Int, typename Real>
+constexpr Int truncateTo(Real value) {
+  static_assert(std::is_integral_v<Int> && std::is_floating_point_v<Real>);
+  if (!(value == value)) return 0;
+  // The bounds as reals: max + 1 is a power of two and therefore exact.
+  constexpr long double lo = static_cast<long double>(std::numeric_limits<Int>::min());
+  constexpr long double hiExclusive =
+      static_cast<long double>(std::numeric_limits<Int>::max()) + 1.0L;
+  const long double v = static_cast<long double>(value);
+  if (v <= lo) return std::numeric_limits<Int>::min();
+  if (v >= hiExclusive) return std::numeric_limits<Int>::max();
+  return static_cast<Int>(value);
+}
+
+// Narrows an integer, saturating at the target type's range.
+template <typename To, typename From>
+constexpr To saturateTo(From value) {
+  static_assert(std::is_integral_v<To> && std::is_integral_v<From>);
+  if constexpr (std::is_signed_v<From> == std::is_signed_v<To>) {
+    if (value < static_cast<From>(std::numeric_limits<To>::min()) &&
+        sizeof(From) > sizeof(To))
+      return std::numeric_limits<To>::min();
+    if (value > static_cast<From>(std::numeric_limits<To>::max()) &&
+        sizeof(From) > sizeof(To))
+      return std::numeric_limits<To>::max();
+    return static_cast<To>(value);
+  } else {
+    if (std::cmp_less(value, std::numeric_limits<To>::min())) return std::numeric_limits<To>::min();
+    if (std::cmp_greater(value, std::numeric_limits<To>::max())) return std::numeric_limits<To>::max();
+    return static_cast<To>(value);
+  }
+}
+
+// Base-10 integer: leading white space, optional sign, digits up to the first
+// other character; no digits give 0. Saturates at the 64-bit range.
+std::int64_t readInteger(const char* text);
+
+template <typename Int>
+Int readIntegerAs(const char* text) {
+  return saturateTo<Int>(readInteger(text));
+}
+
+// Real number: leading white space, optional sign, digits with an optional
+// decimal point, optional exponent (e or E, optional sign, digits). Nothing
+// readable gives 0; "nan", "inf" and hexadecimal floats are not numbers.
+// A value beyond the double range reads as the largest finite value of its sign.
+double readReal(const char* text);
+
+// 10^(dB/20) x reference in double, returned in single precision.
+float dBtoRatio(double dB, double reference);
+
+}  // namespace sorvan
+
+namespace sorvan {
+
+// Rounds a double to single precision; values beyond the float range give the
+// largest finite float of their sign rather than undefined behaviour.
+inline float toSingle(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value > kMax) return std::numeric_limits<float>::max();
+  if (value < -kMax) return -std::numeric_limits<float>::max();
+  return static_cast<float>(value);
+}
+
+}  // namespace sorvan

@@ -1,0 +1,7 @@
+#include "driver/run.h"
+
+namespace sorvan {
+
+int runMain(int, char**) { return 0; }
+
+}  // namespace sorvan

@@ -1,0 +1,5 @@
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+  return sorvan::runMain(argc, argv);
+}
