@@ -1,0 +1,68 @@
+// Signals and the block-split check shared by the dynamics tests.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace sorvan::testing {
+
+// A sine whose amplitude steps through quiet, loud and silent stretches
+// (given as multiples of `level`), so that every phase of a compressor runs.
+inline std::vector<double> steppedTone(double level, double period, double phase) {
+  const double steps[] = {0.1, 2.0, 0.05, 1.2, 0.0, 0.9, 3.0, 0.01};
+  std::vector<double> out;
+  for (double step : steps) {
+    for (int k = 0; k < 4000; ++k) {
+      const double t = static_cast<double>(out.size());
+      out.push_back(std::round(step * level * std::sin(6.283185307179586 * t / period + phase)));
+    }
+  }
+  return out;
+}
+
+// Samples alternating in sign, so that every frame closes a half-wave of its own.
+inline std::vector<double> alternating(std::initializer_list<double> magnitudes) {
+  std::vector<double> out;
+  double sign = 1.0;
+  for (double m : magnitudes) {
+    out.push_back(sign * m);
+    sign = -sign;
+  }
+  return out;
+}
+
+// Runs the signal as one block on channel 3, and with fresh state in blocks of
+// random sizes on channels 3 and 130 interleaved; all three outputs must agree
+// to the bit. `process(state, channel, n, left, right)`.
+template <typename State, typename Process>
+void expectBlockSplitInvariant(const std::vector<double>& left, const std::vector<double>& right,
+                               Process process) {
+  const long total = static_cast<long>(left.size());
+  std::vector<double> wholeL = left, wholeR = right;
+  auto whole = std::make_unique<State>();
+  process(*whole, 3, total, wholeL.data(), wholeR.data());
+  EXPECT_NE(wholeL, left) << "the signal should exercise the processor";
+
+  std::vector<double> aL = left, aR = right, bL = left, bR = right;
+  auto split = std::make_unique<State>();
+  std::mt19937 rng(20240611);
+  std::uniform_int_distribution<long> size(1, 2500);
+  for (long pos = 0; pos < total;) {
+    const long n = std::min(size(rng), total - pos);
+    process(*split, 3, n, aL.data() + pos, aR.data() + pos);
+    process(*split, 130, n, bL.data() + pos, bR.data() + pos);
+    pos += n;
+  }
+  EXPECT_EQ(aL, wholeL);
+  EXPECT_EQ(aR, wholeR);
+  EXPECT_EQ(bL, wholeL);
+  EXPECT_EQ(bR, wholeR);
+}
+
+}  // namespace sorvan::testing
