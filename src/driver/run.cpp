@@ -1,7 +1,284 @@
 #include "driver/run.h"
 
-namespace sorvan {
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
-int runMain(int, char**) { return 0; }
+#include <sys/stat.h>
+
+#include "base/fatal.h"
+#include "base/messages.h"
+#include "base/output_file.h"
+#include "driver/prefs.h"
+#include "driver/text_file.h"
+#include "driver/tracks.h"
+#include "engine/mixer.h"
+#include "engine/report.h"
+#include "engine/session.h"
+#include "script/script.h"
+#include "wave/header.h"
+
+namespace sorvan {
+namespace {
+
+constexpr const char* kBanner =
+    "Sorvan version 1.164 (w20e)\n"
+    "Scripted offline multitrack mixing console\n";
+
+struct CommandLine {
+  std::string tracksPath = "tracks.txt";
+  std::string faderPath = "faders.txt";
+  std::string prefsPath = "prefs.txt";
+};
+
+// A later position counts only when every earlier one is present.
+CommandLine parseCommandLine(int argc, char** argv) {
+  CommandLine cmd;
+  if (argc > 1) cmd.tracksPath = argv[1];
+  if (argc > 2) cmd.faderPath = argv[2];
+  if (argc > 3) cmd.prefsPath = argv[3];
+  return cmd;
+}
+
+bool pathExists(const char* path) {
+  struct stat info {};
+  return ::lstat(path, &info) == 0;
+}
+
+// Creates a default file under its fixed name unless a file of that name
+// exists already; either way the run goes on with `text`.
+void createDefaultFile(const char* name, const std::string& text) {
+  if (pathExists(name)) {
+    say("%s already exists and was left unchanged; using the default text for this run.\n", name);
+    return;
+  }
+  writeWholeFile(name, text);
+}
+
+TextFile loadPreferences(const std::string& path) {
+  if (auto file = loadTextFile(path)) return std::move(*file);
+  say("\nWarning: prefs.txt file was not found...");
+  createDefaultFile("prefs.txt", kDefaultPreferencesText);
+  sayLine("...created one for you.");
+  return makeTextFile(kDefaultPreferencesText);
+}
+
+TextFile loadTracks(const std::string& path) {
+  if (auto file = loadTextFile(path)) return std::move(*file);
+  sayLine("tracks.txt file was not found.");
+  sayLine("Create the file and run again.");
+  sayLine("Exiting...");
+  throw Fatal(exit_status::kConfig);
+}
+
+std::string defaultFaderText(int trackCount, double level) {
+  std::string text = "begin\ntest_mix\n\nt\t0\t0\t0\n";
+  const int channels = trackCount < kMaxTracks ? trackCount : kMaxTracks;
+  for (int ch = 1; ch <= channels; ++ch) {
+    char line[400];
+    std::snprintf(line, sizeof line, "v\t%i\t%.1f\n", ch, level);
+    text += line;
+  }
+  return text + "end\n";
+}
+
+TextFile loadFaders(const std::string& path, int trackCount) {
+  if (auto file = loadTextFile(path)) return std::move(*file);
+  sayLine("faders.txt file was not found");
+  sayLine("Enter the default fader value or -999 to exit.");
+  sayFlush();
+  double level = 0.0;
+  if (std::scanf("%lf", &level) != 1) {
+    sayLine("No default fader value was given.");
+    throw Fatal(exit_status::kUser);
+  }
+  if (level == -999.0) throw Fatal(exit_status::kUser);
+  const std::string text = defaultFaderText(trackCount, level);
+  createDefaultFile("faders.txt", text);
+  return makeTextFile(text);
+}
+
+struct FileId {
+  dev_t device;
+  ino_t inode;
+};
+
+std::optional<FileId> fileId(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}
+
+// Refuses an output that would overwrite one of the run's own inputs.
+void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
+  const auto out = fileId(output);
+  if (!out) return;
+  for (const std::string& input : inputs) {
+    const auto in = fileId(input);
+    if (in && in->device == out->device && in->inode == out->inode) {
+      say("Error: output file %s is also an input\n", output.c_str());
+      throw Fatal(exit_status::kConfig);
+    }
+  }
+}
+
+std::uint32_t ditherSeed(const Preferences& prefs) {
+  if (prefs.seed) return *prefs.seed;
+  return static_cast<std::uint32_t>(std::time(nullptr) % 3600);
+}
+
+RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
+                          const ChannelFlags& active, const Preferences& prefs, int verbosity) {
+  RenderPlan plan;
+  plan.trackCount = tracks.count;
+  for (int ch = 1; ch <= tracks.count; ++ch) {
+    SourceChannel& c = plan.channels[ch];
+    const SourceAttributes& a = sources.attributes[ch];
+    c.path = sources.paths[ch - 1];
+    c.wanted = tracks.wanted[ch] && active[ch];
+    c.channels = a.channels;
+    c.bytesPerSample = a.bytesPerSample;
+    c.dataOffset = a.dataOffset;
+    c.start = sources.startOffset[ch];
+    c.length = a.frames;
+  }
+  plan.renderStart = prefs.renderStart;
+  plan.renderLength = prefs.renderLength;
+  plan.sampleRate = sources.rate;
+  plan.outputBits = prefs.outputBits;
+  plan.mono = prefs.mono;
+  plan.monoFactor = prefs.monoFactor;
+  plan.ditherHalfWidth = prefs.ditherHalfWidth;
+  plan.ditherModulus = prefs.ditherModulus;
+  plan.ditherSeed = ditherSeed(prefs);
+  plan.verbosity = verbosity;
+  return plan;
+}
+
+int run(const CommandLine& cmd) {
+  // Stage 1: start-up.
+  const std::clock_t startClock = std::clock();
+
+  // Stage 2: preferences pre-scan.
+  TextFile prefsFile = loadPreferences(cmd.prefsPath);
+  warnPreferencesLines(prefsFile);
+  const PreScan pre = preScanPreferences(prefsFile.section());
+  const int verbosity = pre.verbosity;
+  if (verbosity == 2) say("%s", kBanner);
+
+  // Stage 3: tracks file.
+  const TextFile tracksFile = loadTracks(cmd.tracksPath);
+  if (verbosity > 1) warnTracksLines(tracksFile, pre.tabSeparatedTracks);
+  const int trackCount = countTracks(tracksFile.section());
+  if (verbosity == 2) {
+    if (trackCount == 1) {
+      sayLine("Counted 1 track");
+    } else {
+      say("Counted %i tracks\n", trackCount);
+    }
+  }
+
+  // Stage 4: fader file.
+  TextFile faderFile = loadFaders(cmd.faderPath, trackCount);
+  if (verbosity > 1) warnFaderLines(faderFile);
+  removeSectionSpaces(faderFile);
+
+  // Stage 5: sources.
+  TrackList tracks = readTrackList(tracksFile.section(), trackCount, pre.trackListMode,
+                                   pre.tabSeparatedTracks);
+  const Sources sources = readSources(tracks, pre.sourceDir, faderFile.section(), verbosity);
+
+  // Stage 6: preferences check and the output header.
+  const Preferences prefs = checkPreferences(
+      prefsFile.section(), pre, SongFacts{faderFile.section(), sources.rate, sources.songLength});
+  std::vector<std::string> inputs = sources.paths;
+  inputs.insert(inputs.end(), {cmd.tracksPath, cmd.faderPath, cmd.prefsPath});
+  const std::string reportDir = pre.backupDir.value_or("");
+  const std::string statsPath = reportDir + "stats_" + prefs.outputName + ".txt";
+  const std::string faderReportPath = reportDir + "faders_" + prefs.outputName + ".txt";
+  for (const std::string* out : {&prefs.outputPath, &statsPath, &faderReportPath})
+    refuseOutputOverInput(*out, inputs);
+  OutputFile output;
+  output.open(prefs.outputPath, static_cast<std::size_t>(prefs.outputBits / 3) * 262144);
+  const auto header = MAKE_HEADER(sources.sampleRate, static_cast<unsigned>(prefs.outputBits),
+                                  prefs.mono ? 1 : 2, prefs.renderLength);
+  output.write(header.data(), header.size());
+
+  // Stage 7: the mix script.
+  ScriptInputs scriptIn;
+  scriptIn.faderSection = faderFile.section();
+  scriptIn.prefsSection = prefsFile.section();
+  scriptIn.sampleRate = sources.rate;
+  scriptIn.songLength = sources.songLength;
+  scriptIn.renderStart = prefs.renderStart;
+  scriptIn.preview = prefs.preview;
+  scriptIn.trackCount = trackCount;
+  scriptIn.verbosity = verbosity;
+  scriptIn.percent = prefs.percent;
+  scriptIn.tempo = prefs.tempo;
+  scriptIn.dbps = prefs.dbps;
+  for (int ch = 1; ch <= trackCount; ++ch) {
+    scriptIn.sourceChannels[ch] = sources.active[ch] ? sources.attributes[ch].channels : 0;
+    scriptIn.startOffset[ch] = sources.startOffset[ch];
+  }
+  ChannelFlags active = sources.active;
+  MixScript script = readMixScript(scriptIn, active);
+
+  // Stage 8: effect settings.
+  if (verbosity > 1) sayLine("Reading effect settings...");
+
+  // Stage 9: tap output.
+  RenderPlan plan = makeRenderPlan(tracks, sources, active, prefs, verbosity);
+
+  // Stage 10: the mix.
+  const MixMeters meters = renderMix(plan, script, output, nullptr);
+
+  // Stage 11: close.
+  output.commit();
+  if (verbosity > 0) say("\nDone!  Created the file: %s\n\n", prefs.outputPath.c_str());
+
+  // Stage 12: reports.
+  ReportInputs report;
+  report.meters = &meters;
+  report.sampleRate = sources.sampleRate;
+  report.trackCount = trackCount;
+  report.sourceNames = &tracks.names;
+  report.channelActive = &sources.active;
+  report.busActive = script.routing.busActive;
+  report.outputName = prefs.outputName;
+  report.outputBits = prefs.outputBits;
+  report.faderText = &faderFile.text;
+  report.statsPath = statsPath;
+  report.faderReportPath = faderReportPath;
+  report.verbosity = verbosity;
+  report.startClock = startClock;
+  CreateTextFiles(report);
+
+  // Stage 13: launch.
+  if (prefs.launch) {
+    std::fflush(stdout);
+    [[maybe_unused]] const int ignored = std::system(prefs.launch->c_str());
+  }
+  return exit_status::kOk;
+}
+
+}  // namespace
+
+int runMain(int argc, char** argv) {
+  try {
+    return run(parseCommandLine(argc, argv));
+  } catch (const Fatal& fatal) {
+    std::fflush(stdout);
+    return fatal.status;
+  } catch (const std::bad_alloc&) {
+    sayLine("Error: out of memory");
+    std::fflush(stdout);
+    return exit_status::kIo;
+  }
+}
 
 }  // namespace sorvan

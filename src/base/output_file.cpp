@@ -1,0 +1,90 @@
+#include "base/output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/fatal.h"
+#include "base/messages.h"
+
+namespace sorvan {
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::fail(int error) {
+  const std::string path = finalPath_;
+  discard();
+  say("Error: cannot write %s: %s\n", path.c_str(), std::strerror(error));
+  throw Fatal(exit_status::kIo);
+}
+
+void OutputFile::open(const std::string& finalPath, std::size_t bufferBytes) {
+  discard();
+  finalPath_ = finalPath;
+  std::string pattern = finalPath + ".partial-XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) fail(errno);
+  tempPath_ = pattern;
+  // mkstemp creates the file private; give it the permissions a plain
+  // fopen would have given the final file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  stream_ = ::fdopen(fd, "wb");
+  if (!stream_) {
+    const int error = errno;
+    ::close(fd);
+    fail(error);
+  }
+  buffer_ = static_cast<char*>(std::malloc(bufferBytes));
+  if (buffer_) std::setvbuf(stream_, buffer_, _IOFBF, bufferBytes);
+}
+
+void OutputFile::write(const void* data, std::size_t bytes) {
+  if (!stream_) return;
+  if (bytes == 0) return;
+  errno = 0;
+  if (std::fwrite(data, 1, bytes, stream_) != bytes) fail(errno ? errno : EIO);
+}
+
+void OutputFile::commit() {
+  if (!stream_) return;
+  errno = 0;
+  if (std::fflush(stream_) != 0) fail(errno ? errno : EIO);
+  std::FILE* stream = stream_;
+  stream_ = nullptr;
+  if (std::fclose(stream) != 0) {
+    const int error = errno ? errno : EIO;
+    stream_ = nullptr;
+    fail(error);
+  }
+  std::free(buffer_);
+  buffer_ = nullptr;
+  if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) fail(errno);
+  tempPath_.clear();
+}
+
+void OutputFile::discard() {
+  if (stream_) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  std::free(buffer_);
+  buffer_ = nullptr;
+  if (!tempPath_.empty()) {
+    std::remove(tempPath_.c_str());
+    tempPath_.clear();
+  }
+}
+
+void writeWholeFile(const std::string& path, const std::string& text) {
+  OutputFile file;
+  file.open(path);
+  file.write(text.data(), text.size());
+  file.commit();
+}
+
+}  // namespace sorvan

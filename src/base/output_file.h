@@ -1,0 +1,43 @@
+// A file Sorvan creates. It is written to a temporary file beside its final
+// path and renamed into place only by commit(), after every write, the flush
+// and the close succeeded; until then an earlier file of the same name stays
+// untouched, and a file that is never committed is removed again.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace sorvan {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the temporary file; bufferBytes sizes the stream buffer.
+  // Failures print "Error: cannot write <path>: <reason>" and throw Fatal (status 3).
+  void open(const std::string& finalPath, std::size_t bufferBytes = 1 << 16);
+  void write(const void* data, std::size_t bytes);
+  // Flushes, closes and renames the temporary file over the final path.
+  void commit();
+  // Closes and removes the temporary file (also done by the destructor).
+  void discard();
+
+  bool isOpen() const { return stream_ != nullptr; }
+  const std::string& path() const { return finalPath_; }
+
+ private:
+  [[noreturn]] void fail(int error);
+
+  std::FILE* stream_ = nullptr;
+  std::string finalPath_;
+  std::string tempPath_;
+  char* buffer_ = nullptr;
+};
+
+// Writes a whole text file through an OutputFile.
+void writeWholeFile(const std::string& path, const std::string& text);
+
+}  // namespace sorvan

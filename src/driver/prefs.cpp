@@ -1,0 +1,243 @@
+#include "driver/prefs.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "base/fatal.h"
+#include "base/messages.h"
+#include "base/numeric.h"
+#include "textcfg/keywords.h"
+#include "textcfg/tokenizer.h"
+
+namespace sorvan {
+namespace {
+
+// Calls `read` with the cursor just after each token equal to `keyword`,
+// up to the token "end"; the last occurrence therefore wins.
+void forEachKeyword(std::string_view section, const char* keyword,
+                    const std::function<void(Tokenizer&)>& read) {
+  Tokenizer tok(section);
+  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+       token = tok.next(Tokenizer::kWords)) {
+    if (std::strcmp(token, keyword) == 0) read(tok);
+  }
+}
+
+bool hasKeyword(std::string_view section, const char* keyword) {
+  bool found = false;
+  forEachKeyword(section, keyword, [&](Tokenizer&) { found = true; });
+  return found;
+}
+
+std::optional<std::string> restOfLine(std::string_view section, const char* keyword) {
+  std::optional<std::string> value;
+  forEachKeyword(section, keyword, [&](Tokenizer& tok) {
+    const char* rest = tok.next(Tokenizer::kLine);
+    value = rest ? rest : "";
+  });
+  return value;
+}
+
+int fieldCount(std::string_view section, const char* keyword) {
+  int count = 3;
+  forEachKeyword(section, keyword, [&](Tokenizer& tok) {
+    const int n = nextInt(tok, Tokenizer::kLine);
+    count = (n >= 1 && n <= 3) ? n : 3;
+  });
+  return count;
+}
+
+[[noreturn]] void configError(const char* line) {
+  sayLine(line);
+  throw Fatal(exit_status::kConfig);
+}
+
+// Seconds of a "head" or "tail" as samples, computed in single precision.
+std::int64_t trimSamples(double sampleRate, double seconds) {
+  return truncateTo<std::int64_t>(std::floor(toSingle(sampleRate) * toSingle(seconds)));
+}
+
+void settlePreview(std::string_view section, Tokenizer& tok, const PreScan& pre,
+                   const SongFacts& song, Preferences& prefs) {
+  if (pre.previewDir) {
+    prefs.outputPath = *pre.previewDir + "preview.wav";
+  } else if (pre.mixDir) {
+    prefs.outputPath = *pre.mixDir + "preview.wav";
+  } else {
+    prefs.outputPath = "preview.wav";
+  }
+  if (pre.verbosity == 2) sayLine("Running in Preview Mode");
+  prefs.renderStart = 0;
+  prefs.renderLength = song.songLength;
+  const int startFields = fieldCount(section, "sfields");
+  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+       token = tok.next(Tokenizer::kWords)) {
+    if (std::strcmp(token, "start") == 0) {
+      prefs.renderStart = clockToSamples(readTimeFields(tok, startFields), song.sampleRate);
+      if (prefs.renderStart > song.songLength)
+        configError("Error: Preview start time in preferences file exceeds song length");
+      if (prefs.renderStart < 0)
+        configError("Error: Preview start time in preferences is less than zero.");
+    } else if (std::strcmp(token, "length") == 0) {
+      prefs.renderLength =
+          truncateTo<std::int64_t>(nextReal(tok, Tokenizer::kLine) * song.sampleRate);
+    }
+  }
+  if (prefs.renderStart < 0 || prefs.renderLength < 0)
+    configError("Head or tail set incorrectly in preferences!");
+}
+
+void settleHeadTailAndPoints(std::string_view section, const SongFacts& song, Preferences& prefs) {
+  const int pointFields = fieldCount(section, "xfields");
+  std::optional<std::int64_t> head, tail, xin, xout;
+  forEachKeyword(section, "head", [&](Tokenizer& tok) {
+    head = trimSamples(song.sampleRate, nextReal(tok, Tokenizer::kWords));
+  });
+  forEachKeyword(section, "tail", [&](Tokenizer& tok) {
+    tail = trimSamples(song.sampleRate, nextReal(tok, Tokenizer::kWords));
+  });
+  forEachKeyword(section, "xin", [&](Tokenizer& tok) {
+    xin = clockToSamples(readTimeFields(tok, pointFields), song.sampleRate);
+  });
+  forEachKeyword(section, "xout", [&](Tokenizer& tok) {
+    xout = clockToSamples(readTimeFields(tok, pointFields), song.sampleRate);
+  });
+  std::int64_t start = 0;
+  std::int64_t length = song.songLength;
+  // Saturating steps: absurd times must end in the range error, not overflow.
+  auto sub = [](std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    return __builtin_sub_overflow(a, b, &r) ? (b > 0 ? INT64_MIN : INT64_MAX) : r;
+  };
+  if (xin) {
+    length = sub(length, *xin);
+    start = *xin;
+  }
+  if (xout) length = sub(*xout, xin.value_or(0));
+  if (head && *head > 1 && *head < song.songLength) {
+    length = sub(length, *head);
+    start += *head;
+  }
+  if (tail && *tail > 1 && *tail < song.songLength) length = sub(length, *tail);
+  prefs.renderStart = start;
+  prefs.renderLength = length;
+  if (start < 0 || length < 0 || start >= song.songLength)
+    configError("Head or tail set incorrectly in preferences!");
+}
+
+void readDither(std::string_view section, Preferences& prefs) {
+  forEachKeyword(section, "dither", [&](Tokenizer& tok) {
+    const std::int64_t level = nextInteger(tok, Tokenizer::kLine);
+    if (level > 8 || level < 0) {
+      sayLine("Dither is set out of range (0-8)");
+      return;
+    }
+    prefs.ditherLevel = static_cast<int>(level);
+  });
+  if (prefs.ditherLevel == 0) {
+    prefs.ditherHalfWidth = 0;
+    prefs.ditherModulus = 0;
+  } else {
+    prefs.ditherHalfWidth = static_cast<int>(std::pow(2.0, prefs.ditherLevel - 1));
+    prefs.ditherModulus = static_cast<int>(std::pow(2.0, prefs.ditherLevel) + 1.0);
+  }
+}
+
+// The mix name: the first line of the fader section that holds anything.
+std::string mixName(std::string_view faderSection) {
+  Tokenizer tok(faderSection);
+  const char* line = tok.next(Tokenizer::kLine);
+  return line ? line : "";
+}
+
+}  // namespace
+
+PreScan preScanPreferences(std::string_view section) {
+  PreScan pre;
+  forEachKeyword(section, "verbo",
+                 [&](Tokenizer& tok) { pre.verbosity = nextInt(tok, Tokenizer::kWords); });
+  pre.mixDir = restOfLine(section, "mixdir");
+  pre.previewDir = restOfLine(section, "predir");
+  pre.backupDir = restOfLine(section, "bakdir");
+  pre.sourceDir = restOfLine(section, "wavdir");
+  forEachKeyword(section, "tlist", [&](Tokenizer& tok) {
+    const std::int64_t mode = nextInteger(tok, Tokenizer::kWords);
+    if (mode == 0 || mode == 1) pre.trackListMode = static_cast<int>(mode);
+  });
+  pre.tabSeparatedTracks = hasKeyword(section, "tlist=tab");
+  return pre;
+}
+
+Preferences checkPreferences(std::string_view section, const PreScan& pre, const SongFacts& song) {
+  Preferences prefs;
+  prefs.outputName = restOfLine(section, "oname").value_or(mixName(song.faderSection));
+  prefs.outputPath = pre.mixDir.value_or("") + prefs.outputName + ".wav";
+
+  if (pre.verbosity == 2) sayLine("Checking Preferences...");
+
+  Tokenizer tok(section);
+  const char* token = tok.next(Tokenizer::kWords);
+  while (token && !isEndToken(token) && std::strcmp(token, "pre") != 0)
+    token = tok.next(Tokenizer::kWords);
+  if (!token || isEndToken(token)) {
+    sayLine("Preview mode not specified.");
+  } else {
+    const char* value = tok.next(Tokenizer::kLine);
+    prefs.preview = tokenIs(value, "on");
+  }
+  if (prefs.preview) {
+    settlePreview(section, tok, pre, song, prefs);
+  } else {
+    settleHeadTailAndPoints(section, song, prefs);
+  }
+
+  if (hasKeyword(section, "v=percent")) {
+    prefs.percent = true;
+    if (pre.verbosity == 2) sayLine("Faders using percent.");
+  }
+  if (hasKeyword(section, "tempo")) {
+    prefs.tempo = true;
+    if (pre.verbosity == 2) sayLine("Tempo mode on.");
+  }
+  prefs.launch = restOfLine(section, "launch");
+  forEachKeyword(section, "mono", [&](Tokenizer& tok2) {
+    prefs.mono = true;
+    const float r = dBtoRatio(nextReal(tok2, Tokenizer::kLine), 1.0);
+    prefs.monoFactor = (r > 1.0f || r < 0.125f) ? 0.5 : r;
+  });
+  forEachKeyword(section, "dbps",
+                 [&](Tokenizer& tok2) { prefs.dbps = nextSingle(tok2, Tokenizer::kLine); });
+  readDither(section, prefs);
+  forEachKeyword(section, "seed", [&](Tokenizer& tok2) {
+    prefs.seed = saturateTo<std::uint32_t>(nextInteger(tok2, Tokenizer::kWords));
+  });
+  int bits = 0;
+  CodetoInt(section, "outbits", bits);
+  prefs.outputBits = bits == 16 ? 16 : 24;
+  return prefs;
+}
+
+float readPanLaw(std::string_view section) {
+  Tokenizer tok(section);
+  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+       token = tok.next(Tokenizer::kWords)) {
+    if (std::strcmp(token, "pan") == 0) {
+      const float law = nextSingle(tok, Tokenizer::kLine);
+      return (law < 0.0f || law > 6.02f) ? 3.0f : law;
+    }
+  }
+  return 3.0f;
+}
+
+int readTapMode(std::string_view section) {
+  int mode = 0;
+  forEachKeyword(section, "tap", [&](Tokenizer& tok) {
+    const char* value = tok.next(Tokenizer::kWords);
+    if (tokenIs(value, "rev")) mode = 1;
+    if (tokenIs(value, "rtn")) mode = 2;
+  });
+  return mode;
+}
+
+}  // namespace sorvan

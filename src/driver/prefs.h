@@ -1,0 +1,64 @@
+// The preferences file: the early keywords every later stage needs (verbosity,
+// directories, track-list form), and the check that settles the output, the
+// render range and the output format once the song length is known.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sorvan {
+
+inline constexpr const char* kDefaultPreferencesText =
+    "begin\npre\toff\nstart\t0\t0\t0\nlength\t0\noutbits\t24\n\nend\n";
+
+struct PreScan {
+  int verbosity = 2;
+  std::optional<std::string> mixDir;
+  std::optional<std::string> previewDir;
+  std::optional<std::string> backupDir;
+  std::optional<std::string> sourceDir;
+  int trackListMode = 2;
+  bool tabSeparatedTracks = false;
+};
+
+PreScan preScanPreferences(std::string_view section);
+
+struct Preferences {
+  std::string outputName;
+  std::string outputPath;
+  bool preview = false;
+  std::int64_t renderStart = 0;
+  std::int64_t renderLength = 0;
+  bool percent = false;
+  bool tempo = false;
+  std::optional<std::string> launch;
+  bool mono = false;
+  double monoFactor = 1.0;
+  double dbps = 0.0;
+  int ditherLevel = 1;
+  int ditherHalfWidth = 1;
+  int ditherModulus = 3;
+  int outputBits = 24;
+  std::optional<std::uint32_t> seed;  // fixed dither seed ("seed")
+};
+
+// Everything the check needs from earlier stages.
+struct SongFacts {
+  std::string_view faderSection;
+  double sampleRate = 44100.0;
+  std::int64_t songLength = 0;
+};
+
+// Runs the preferences check with its messages; fatal range errors end the
+// run with status 2. Does not write anything.
+Preferences checkPreferences(std::string_view section, const PreScan& pre, const SongFacts& song);
+
+// The pan law in dB: the first "pan" entry, 0..6.02, else 3.0.
+float readPanLaw(std::string_view section);
+
+// Tap file selection: 0 none, 1 reverb send ("rev"), 2 reverb return ("rtn").
+int readTapMode(std::string_view section);
+
+}  // namespace sorvan

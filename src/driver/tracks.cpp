@@ -1,0 +1,148 @@
+#include "driver/tracks.h"
+
+#include <cstring>
+
+#include "base/fatal.h"
+#include "base/messages.h"
+#include "base/numeric.h"
+#include "textcfg/keywords.h"
+#include "textcfg/tokenizer.h"
+
+namespace sorvan {
+
+int countTracks(std::string_view section) {
+  Tokenizer tok(section);
+  tok.next(Tokenizer::kLine);
+  int count = 1;
+  for (const char* line = tok.next(Tokenizer::kLine); line && !isEndToken(line);
+       line = tok.next(Tokenizer::kLine)) {
+    ++count;
+  }
+  if (count > kMaxTracks) {
+    say(">> Warning: the tracks file lists %i tracks; only the first %i are used.\n", count,
+        kMaxTracks);
+    count = kMaxTracks;
+  }
+  return count;
+}
+
+TrackList readTrackList(std::string_view section, int count, int mode, bool tabSeparated) {
+  TrackList list;
+  list.count = count;
+  const char separator = tabSeparated ? '\t' : ' ';
+  std::string text(section);
+  RemoveExtraString(text, separator);
+
+  // Fields are found by the separator (or a line end); the mark is the rest
+  // of the line, so a line without its mark runs into the next one.
+  const char fieldDelims[] = {separator, '\n', '\0'};
+  const int skipped = mode == 1 ? 1 : 2;
+  if (mode == 0) {
+    for (int ch = 1; ch <= count; ++ch) list.wanted[ch] = 1;
+    Tokenizer tok(text);
+    for (int ch = 1; ch <= count; ++ch) {
+      const char* name = tok.next(Tokenizer::kLine);
+      list.names.emplace_back(name ? name : "");
+    }
+    return list;
+  }
+
+  Tokenizer marks(text);
+  bool anySolo = false;
+  for (int ch = 1; ch <= count; ++ch) {
+    for (int f = 0; f < skipped; ++f) marks.next(fieldDelims);
+    const char* mark = marks.next(Tokenizer::kLine);
+    if (tokenIs(mark, "+")) list.wanted[ch] = 1;
+    if (tokenIs(mark, "++")) {
+      list.solo[ch] = 1;
+      anySolo = true;
+    }
+  }
+  if (anySolo) list.wanted = list.solo;
+
+  Tokenizer names(text);
+  for (int ch = 1; ch <= count; ++ch) {
+    const char* name = nullptr;
+    for (int f = 0; f < skipped; ++f) name = names.next(fieldDelims);
+    names.next(Tokenizer::kLine);
+    list.names.emplace_back(name ? name : "");
+  }
+  return list;
+}
+
+void readTimeStamps(std::string_view faderSection, double rate,
+                    std::array<std::int64_t, kMaxTracks + 1>& offsets) {
+  offsets.fill(0);
+  auto channelOf = [](Tokenizer& tok, const char* keyword) -> int {
+    const std::int64_t ch = nextInteger(tok, Tokenizer::kField);
+    if (ch < 1 || ch > kMaxTracks) {
+      say(">> Warning: %s for channel %lld is out of range and is ignored.\n", keyword,
+          static_cast<long long>(ch));
+      return 0;
+    }
+    return static_cast<int>(ch);
+  };
+  {
+    Tokenizer tok(faderSection);
+    for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+         token = tok.next(Tokenizer::kWords)) {
+      if (std::strcmp(token, "tstamp") != 0) continue;
+      const int ch = channelOf(tok, "tstamp");
+      const TimeFields t = readTimeFields(tok, 3);
+      if (ch) offsets[ch] = clockToSamples(t, rate);
+    }
+  }
+  Tokenizer tok(faderSection);
+  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+       token = tok.next(Tokenizer::kWords)) {
+    if (std::strcmp(token, "sstamp") != 0) continue;
+    const int ch = channelOf(tok, "sstamp");
+    const std::int64_t samples = nextInteger(tok, Tokenizer::kLine);
+    if (ch && __builtin_add_overflow(offsets[ch], samples, &offsets[ch]))
+      offsets[ch] = samples > 0 ? INT64_MAX : INT64_MIN;
+  }
+}
+
+Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceDir,
+                    std::string_view faderSection, int verbosity) {
+  Sources sources;
+  for (int ch = 1; ch <= tracks.count; ++ch) {
+    sources.paths.push_back(sourceDir.value_or("") + tracks.names[ch - 1]);
+    if (!tracks.wanted[ch]) continue;
+    sources.active[ch] = GET_ATTRIBUTES(sources.paths.back(), sources.attributes[ch]) ? 1 : 0;
+    if (!sources.active[ch]) tracks.wanted[ch] = 0;
+  }
+  if (verbosity == 2) sayLine("Read file headers.");
+
+  int reference = 0;
+  for (int ch = 1; ch <= tracks.count; ++ch) {
+    if (!tracks.wanted[ch]) continue;
+    if (!reference) {
+      reference = ch;
+      continue;
+    }
+    if (sources.attributes[ch].sampleRate != sources.attributes[reference].sampleRate) {
+      say("The sample rate appears to be %li\n",
+          static_cast<long>(sources.attributes[reference].sampleRate));
+      say("The file assigned to channel %i has a different rate!\n", ch);
+      throw Fatal(exit_status::kUser);
+    }
+  }
+  if (reference) {
+    sources.sampleRate = sources.attributes[reference].sampleRate;
+    sources.rate = static_cast<double>(sources.sampleRate);
+  }
+
+  readTimeStamps(faderSection, sources.rate, sources.startOffset);
+  for (int ch = 1; ch <= tracks.count; ++ch) {
+    if (!sources.active[ch]) continue;
+    std::int64_t end;
+    if (__builtin_add_overflow(sources.attributes[ch].frames, sources.startOffset[ch], &end))
+      end = INT64_MAX;
+    if (end > sources.songLength) sources.songLength = end;
+  }
+  if (verbosity == 2) say("Sample Rate: %u\n", sources.sampleRate);
+  return sources;
+}
+
+}  // namespace sorvan

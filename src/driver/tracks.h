@@ -1,0 +1,54 @@
+// The tracks file (which recording feeds which channel) and the source
+// recordings: their headers, the common sample rate, time stamps and the
+// song length.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/limits.h"
+#include "wave/header.h"
+
+namespace sorvan {
+
+using ChannelFlags = std::array<int, kMaxTracks + 1>;  // index = channel number 1..127
+
+// Counts the track lines of the section (up to the line "end"); more than 127
+// lines draw a warning and only the first 127 are used.
+int countTracks(std::string_view section);
+
+struct TrackList {
+  int count = 0;
+  std::vector<std::string> names;  // names[k - 1] feeds channel k
+  ChannelFlags wanted{};
+  ChannelFlags solo{};
+};
+
+// Builds the channel list in track-list mode 0, 1 or 2.
+TrackList readTrackList(std::string_view section, int count, int mode, bool tabSeparated);
+
+struct Sources {
+  ChannelFlags active{};
+  std::array<SourceAttributes, kMaxTracks + 1> attributes{};
+  std::array<std::int64_t, kMaxTracks + 1> startOffset{};
+  std::vector<std::string> paths;  // paths[k - 1] is channel k's file
+  std::uint32_t sampleRate = 0;    // 0 when no source is usable
+  double rate = 44100.0;           // conversion factor for every time value
+  std::int64_t songLength = 0;
+};
+
+// Reads every wanted source's header (clearing the wanted flag of unusable
+// ones), checks the common rate (status 1 on a mismatch), applies the time
+// stamps of the fader file and computes the song length.
+Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceDir,
+                    std::string_view faderSection, int verbosity);
+
+// "tstamp" and "sstamp" offsets per channel, in samples.
+void readTimeStamps(std::string_view faderSection, double rate,
+                    std::array<std::int64_t, kMaxTracks + 1>& offsets);
+
+}  // namespace sorvan

@@ -1,0 +1,74 @@
+// The end of the signal chain: dither, reduction of the bus-scale master to
+// output words, the output meters, and the encoded block for the file.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/session.h"
+
+namespace sorvan {
+
+// A small portable generator with a documented algorithm (PCG32, XSH RR
+// output), so one seed gives the same dither on every platform.
+class DitherRandom {
+ public:
+  explicit DitherRandom(std::uint32_t seed);
+  std::uint32_t next();
+
+ private:
+  std::uint64_t state_ = 0;
+  static constexpr std::uint64_t kIncrement = 1442695040888963407ULL;
+};
+
+// Running half-wave RMS of the output, in 24-bit units.
+struct MasterRmsState {
+  int first = 0;
+  float squaresL = 0, squaresR = 0;
+  float intervalL = 0, intervalR = 0;
+  int oldpolarL = 0, oldpolarR = 0;
+};
+
+struct OutputMeters {
+  double peakL = 0, peakR = 0;               // largest |output word|
+  std::int64_t peakPosL = 0, peakPosR = 0;   // song frame of the first such word
+  float rmsSumL = 0, rmsSumR = 0;
+  float rmsCountL = 0, rmsCountR = 0;
+};
+
+void MasterRMS(MasterRmsState& state, const std::int64_t* left, const std::int64_t* right,
+               OutputMeters& meters, float window, int divisor, long n);
+
+// Turns master blocks into output bytes. Buffers are sized once.
+class MasterOutput {
+ public:
+  explicit MasterOutput(const RenderPlan& plan);
+
+  // Dithers the master pair in place, reduces it to words, meters them and
+  // encodes the block; returns the bytes to append.
+  const std::vector<unsigned char>& encodeBlock(std::int64_t* left, std::int64_t* right,
+                                                std::int64_t pos, long n);
+
+  const OutputMeters& meters() const { return meters_; }
+
+ private:
+  void ditherStereo(std::int64_t* left, std::int64_t* right, long n);
+  void reduceStereo(const std::int64_t* left, const std::int64_t* right, std::int64_t pos, long n);
+  void reduceMono(const std::int64_t* left, const std::int64_t* right, std::int64_t pos, long n);
+
+  int bits_;
+  bool mono_;
+  double monoFactor_;
+  int halfWidth_;
+  int modulus_;
+  float rmsWindow_;
+  DitherRandom random_;
+  MasterRmsState rms_;
+  OutputMeters meters_;
+  std::vector<int> words16L_, words16R_;
+  std::vector<std::int64_t> words24L_, words24R_;
+  std::vector<std::int64_t> monoSum_;
+  std::vector<unsigned char> bytes_;
+};
+
+}  // namespace sorvan

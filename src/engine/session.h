@@ -1,0 +1,39 @@
+// What the block loop needs from the stages before it, as plain data: the
+// sources to read, the render range and the output format.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "base/limits.h"
+
+namespace sorvan {
+
+struct SourceChannel {
+  std::string path;
+  bool wanted = false;            // read and mixed
+  int channels = 0;               // 1 or 2 are mixed
+  int bytesPerSample = 0;         // 2, 3 or 4 (float)
+  std::int64_t dataOffset = 0;    // file position of the first frame
+  std::int64_t start = 0;         // song position of the first frame
+  std::int64_t length = 0;        // frames
+};
+
+struct RenderPlan {
+  int trackCount = 0;
+  std::array<SourceChannel, kMaxTracks + 1> channels{};  // index = channel number
+  std::int64_t renderStart = 0;
+  std::int64_t renderLength = 0;
+  double sampleRate = 44100.0;
+  int outputBits = 24;
+  bool mono = false;
+  double monoFactor = 1.0;
+  int ditherHalfWidth = 1;
+  int ditherModulus = 3;
+  std::uint32_t ditherSeed = 0;
+  int verbosity = 2;
+  int tapMode = 0;  // 0 none, 1 reverb send, 2 reverb return
+};
+
+}  // namespace sorvan
