@@ -1,0 +1,53 @@
+// The recursive reverb: a diffuse room tail from a network of six nodes, one
+// per surface of the room the tap reverb also models. Every sample on a node
+// passes a sixth of itself to each other node after the travel time between
+// the two surfaces, and a quarter of it reaches the listener after the travel
+// time from that surface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace sorvan {
+
+// Nodes by surface: 1 front wall, 2 left wall, 3 right wall, 4 rear wall,
+// 5 floor, 6 ceiling. Arrays below are indexed by node number; entry 0 is
+// unused.
+inline constexpr int kReverbNodes = 6;
+
+struct RecurseReverbState {
+  // Allocates the node and spill lines once, zeroed, each one block long.
+  RecurseReverbState();
+
+  int first = 1;  // 1 until the first call has set up the geometry
+  // d[j]: distance in samples from the listening point to node j (d1..d6).
+  std::array<std::int64_t, kReverbNodes + 1> d{};
+  // travel[j][m] == travel[m][j]: travel time in samples between nodes j and
+  // m (d12..d56).
+  std::array<std::array<std::int64_t, kReverbNodes + 1>, kReverbNodes + 1> travel{};
+  float Width = 0.0f;  // share of the front, rear, floor and ceiling nodes on the far side
+  // surf[j][i]: node j's signal at sample i of the current block (surf1..surf6).
+  std::array<std::vector<std::int64_t>, kReverbNodes + 1> surf;
+  // spill[j][i]: what node j receives at sample i of the next block
+  // (spill1..spill6); between calls it holds the whole tail still to come.
+  std::array<std::vector<std::int64_t>, kReverbNodes + 1> spill;
+};
+
+// Works out the distances and Width once. A position outside 0..100 percent,
+// a negative room, or a distance or travel time that does not fit a block
+// line (131072 samples) prints its error and throws Fatal{exit_status::kUser}.
+// Clears state.first.
+void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float p1, float p2,
+                        float p3, float width);
+
+// One block of n samples (at most 131072). On the first call (state.first ==
+// 1) the geometry is set up as above. The return and spill pairs hold 131072
+// samples each; output inside the block goes to the return pair, output past
+// its end to the spill pair at its position less n.
+void RecurseReverb(RecurseReverbState& state, long n, double SR, const double* sendL,
+                   const double* sendR, float room, std::int64_t* spillL, std::int64_t* spillR,
+                   std::int64_t* returnL, std::int64_t* returnR, float p1, float p2, float p3,
+                   float width);
+
+}  // namespace sorvan
