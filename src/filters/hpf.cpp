@@ -1,0 +1,85 @@
+#include "filters/hpf.h"
+
+#include <cassert>
+
+namespace sorvan {
+
+namespace {
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kDenormalGuard = 0.0001;
+
+inline double guard(double x) {
+  // -0.0 compares equal to 0.0, so it takes the positive branch.
+  if (x >= 0.0 && x < kDenormalGuard) return kDenormalGuard;
+  if (x < 0.0 && x > -kDenormalGuard) return -kDenormalGuard;
+  return x;
+}
+}  // namespace
+
+void Denormal(double* left, double* right, long n) {
+  for (long i = 0; i < n; ++i) {
+    left[i] = guard(left[i]);
+    right[i] = guard(right[i]);
+  }
+}
+
+HpfCoefficients highPassCoefficients(double cutoffHz, double sampleRate) {
+  const double rc = 1.0 / (kTwoPi * cutoffHz);
+  HpfCoefficients k;
+  // The feedback deliberately uses 1 - 4f/SR rather than the RC ratio of the
+  // textbook form; the two coefficients are applied separately.
+  k.a = (sampleRate - 4.0 * cutoffHz) / sampleRate;
+  k.b = rc / (rc + 1.0 / sampleRate);
+  return k;
+}
+
+void setHighPass(HpfSettings& settings, int channel, double cutoffHz, double sampleRate) {
+  assert(channel >= 0 && channel < kStripCount);
+  const HpfCoefficients k = highPassCoefficients(cutoffHz, sampleRate);
+  settings.hpfA[channel] = k.a;
+  settings.hpfB[channel] = k.b;
+  settings.on[channel] = 1;
+}
+
+void HPF(const HpfSettings& settings, HpfState& state, int channel, long n, double* left,
+         double* right) {
+  assert(channel >= 0 && channel < kStripCount);
+  Denormal(left, right, n);
+  if (n <= 0) return;
+
+  long i = 0;
+  if (state.first[channel] == 0) {
+    // Seeding input and output memory with the first sample makes it pass
+    // unchanged; a constant input then decays from its own value.
+    state.OldXL[channel] = left[0];
+    state.OldYL[channel] = left[0];
+    state.OldXR[channel] = right[0];
+    state.OldYR[channel] = right[0];
+    state.first[channel] = 1;
+    i = 1;
+  }
+
+  const double a = settings.hpfA[channel];
+  const double b = settings.hpfB[channel];
+  double oldXL = state.OldXL[channel], oldYL = state.OldYL[channel];
+  double oldXR = state.OldXR[channel], oldYR = state.OldYR[channel];
+  for (; i < n; ++i) {
+    const double xl = left[i];
+    const double yl = a * oldYL + b * (xl - oldXL);
+    oldXL = xl;
+    oldYL = yl;
+    left[i] = yl;
+
+    const double xr = right[i];
+    const double yr = a * oldYR + b * (xr - oldXR);
+    oldXR = xr;
+    oldYR = yr;
+    right[i] = yr;
+  }
+  state.OldXL[channel] = oldXL;
+  state.OldYL[channel] = oldYL;
+  state.OldXR[channel] = oldXR;
+  state.OldYR[channel] = oldYR;
+}
+
+}  // namespace sorvan

@@ -1,0 +1,58 @@
+// Band limiting of the two reverb sends: one global high-pass ("rhp") and one
+// global low-pass ("rlp"), second-order with Q = 1, each with its own memory
+// per send.
+#pragma once
+
+#include <array>
+
+#include "filters/eq.h"
+
+namespace sorvan {
+
+// Filter slots: the same coefficients serve both sends, the memory does not.
+inline constexpr int kTapHighPassSlot = 0;
+inline constexpr int kTapLowPassSlot = 1;
+inline constexpr int kRecursiveHighPassSlot = 2;
+inline constexpr int kRecursiveLowPassSlot = 3;
+inline constexpr int kReverbEqSlots = 4;
+
+inline constexpr double kReverbHighPassMinHz = 20.0;
+inline constexpr double kReverbHighPassMaxHz = 12000.0;
+inline constexpr double kReverbLowPassMinHz = 500.0;
+inline constexpr double kReverbLowPassMaxHz = 16000.0;
+
+// Filled once by the effect settings; highPassHz and lowPassHz are the
+// frequencies in use after the limits.
+struct ReverbEqSettings {
+  int highPassOn = 0;
+  double highPassHz = 0.0;
+  BiquadCoefficients highPass;
+  int lowPassOn = 0;
+  double lowPassHz = 0.0;
+  BiquadCoefficients lowPass;
+};
+
+struct ReverbEqState {
+  std::array<BiquadMemory, kReverbEqSlots> slot{};
+};
+
+// The frequency limits, each printing its reset message when it applies.
+double limitReverbHighPass(double hz);
+double limitReverbLowPass(double hz);
+
+// Normalised coefficients. A corner at or above half the sample rate cannot
+// be formed as a stable filter; there the high-pass becomes a filter that
+// removes everything and the low-pass one that passes everything.
+BiquadCoefficients reverbHighPassCoefficients(double hz, double sampleRate);
+BiquadCoefficients reverbLowPassCoefficients(double hz, double sampleRate);
+
+// Limit (with messages), form the coefficients and switch the filter on.
+void setReverbHighPass(ReverbEqSettings& settings, double hz, double sampleRate);
+void setReverbLowPass(ReverbEqSettings& settings, double hz, double sampleRate);
+
+// One send filter slot over one block of a send pair, in place. Slots 0 and 2
+// use the high-pass, 1 and 3 the low-pass.
+void Rev_EQ(const ReverbEqSettings& settings, ReverbEqState& state, int slot, long n, double* left,
+            double* right);
+
+}  // namespace sorvan

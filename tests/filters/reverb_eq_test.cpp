@@ -1,0 +1,139 @@
+#include "filters/reverb_eq.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "base/messages.h"
+#include "filter_test_util.h"
+
+namespace sorvan {
+namespace {
+
+TEST(ReverbEqTest, FrequencyLimitsPrintTheirMessages) {
+  struct Case {
+    bool highPass;
+    double in, used;
+    const char* message;
+  };
+  const Case cases[] = {
+      {true, 10.0, 20.0, "Resetting reverb high pass to 20 Hz\n"},
+      {true, 20.0, 20.0, ""},
+      {true, 12000.0, 12000.0, ""},
+      {true, 12000.5, 12000.0, "Resetting reverb high pass to 12000 Hz\n"},
+      {false, 20000.0, 16000.0, "Resetting reverb low pass to 16000 Hz\n"},
+      {false, 16000.0, 16000.0, ""},
+      {false, 500.0, 500.0, ""},
+      {false, 499.0, 500.0, "Resetting reverb low pass to 500 Hz\n"},
+  };
+  for (const Case& c : cases) {
+    MessageCapture cap;
+    ReverbEqSettings s;
+    if (c.highPass) {
+      setReverbHighPass(s, c.in, 48000.0);
+      EXPECT_EQ(s.highPassHz, c.used);
+      EXPECT_EQ(s.highPass.b0, reverbHighPassCoefficients(c.used, 48000.0).b0);
+      EXPECT_EQ(s.highPassOn - s.lowPassOn, 1);
+    } else {
+      setReverbLowPass(s, c.in, 48000.0);
+      EXPECT_EQ(s.lowPassHz, c.used);
+      EXPECT_EQ(s.lowPass.b0, reverbLowPassCoefficients(c.used, 48000.0).b0);
+      EXPECT_EQ(s.lowPassOn - s.highPassOn, 1);
+    }
+    EXPECT_EQ(cap.text(), c.message) << c.in;
+  }
+}
+
+TEST(ReverbEqTest, Coefficients) {
+  const BiquadCoefficients hp = reverbHighPassCoefficients(100.0, 48000.0);
+  EXPECT_NEAR(hp.b0, 0.993455, 5e-7);
+  EXPECT_EQ(hp.b2, hp.b0);
+  EXPECT_NEAR(hp.b1, -1.98691, 5e-6);
+  EXPECT_NEAR(hp.a1, -1.98683, 5e-6);
+  EXPECT_NEAR(hp.a2, 0.986996, 5e-7);
+
+  const BiquadCoefficients lp = reverbLowPassCoefficients(8000.0, 48000.0);
+  EXPECT_NEAR(lp.b0, 0.174458, 5e-7);
+  EXPECT_EQ(lp.b2, lp.b0);
+  EXPECT_NEAR(lp.b1, 0.348915, 5e-7);
+  EXPECT_NEAR(lp.a1, -0.697831, 5e-7);
+  EXPECT_NEAR(lp.a2, 0.395661, 5e-7);
+}
+
+TEST(ReverbEqTest, SlotsUseTheirFilterAndKeepSeparateMemory) {
+  MessageCapture quiet;
+  ReverbEqSettings s;
+  setReverbHighPass(s, 150.0, 44100.0);
+  setReverbLowPass(s, 6000.0, 44100.0);
+  const long total = 6000;
+  test::Pair sends[kReverbEqSlots], expect[kReverbEqSlots];
+  for (int slot = 0; slot < kReverbEqSlots; ++slot) {
+    sends[slot] = expect[slot] = test::testSignal(total, 21 + slot);
+    BiquadMemory alone;
+    runBiquad(slot % 2 == 0 ? s.highPass : s.lowPass, alone, total, expect[slot].left.data(),
+              expect[slot].right.data());
+  }
+  // As the mix runs them: per block, each send's high-pass then low-pass.
+  ReverbEqState state;
+  for (long off = 0; off < total; off += 1000) {
+    for (int slot = 0; slot < kReverbEqSlots; ++slot)
+      Rev_EQ(s, state, slot, 1000, sends[slot].left.data() + off, sends[slot].right.data() + off);
+  }
+  for (int slot = 0; slot < kReverbEqSlots; ++slot) {
+    EXPECT_EQ(sends[slot].left, expect[slot].left) << slot;
+    EXPECT_EQ(sends[slot].right, expect[slot].right) << slot;
+  }
+}
+
+// At low sample rates the allowed corners can lie beyond half the rate, where
+// the filter would be unstable and the send would run away to infinity.
+TEST(ReverbEqTest, CornersAtOrAboveHalfTheRateStayBounded) {
+  const double rate = 22050.0;
+  MessageCapture cap;
+  ReverbEqSettings s;
+  setReverbLowPass(s, 16000.0, rate);
+  setReverbHighPass(s, 12000.0, rate);
+  EXPECT_EQ(cap.text(),
+            ">> Warning: reverb low pass at 16000 Hz is not below half the sample rate; "
+            "the reverb sends pass unfiltered\n"
+            ">> Warning: reverb high pass at 12000 Hz is not below half the sample rate; "
+            "the reverb sends are silenced\n");
+
+  const long total = 50000;
+  const test::Pair in = test::testSignal(total, 31);
+  ReverbEqState state;
+  test::Pair low = in, high = in, edge = in;
+  Rev_EQ(s, state, kRecursiveLowPassSlot, total, low.left.data(), low.right.data());
+  Rev_EQ(s, state, kRecursiveHighPassSlot, total, high.left.data(), high.right.data());
+  // Just below half the rate the ordinary low-pass is formed and stays bounded.
+  cap.clear();
+  setReverbLowPass(s, 11000.0, rate);
+  EXPECT_EQ(cap.text(), "");
+  Rev_EQ(s, state, kTapLowPassSlot, total, edge.left.data(), edge.right.data());
+  for (long i = 0; i < total; ++i) {
+    ASSERT_NEAR(low.left[i], in.left[i], 1e-3) << i;
+    ASSERT_EQ(high.left[i], i < 2 ? in.left[i] : 0.0) << i;
+    ASSERT_LT(std::abs(edge.left[i]), 1e8) << i;
+  }
+}
+
+TEST(ReverbEqTest, BlockSplitInvariance) {
+  MessageCapture quiet;
+  ReverbEqSettings s;
+  setReverbHighPass(s, 300.0, 48000.0);
+  setReverbLowPass(s, 5000.0, 48000.0);
+  for (unsigned seed : {8u, 9u}) {
+    test::expectBlockSplitInvariant(
+        [&] {
+          return [&s, state = std::make_shared<ReverbEqState>()](test::Pair& p, long off, long n) {
+            Rev_EQ(s, *state, kTapHighPassSlot, n, p.left.data() + off, p.right.data() + off);
+            Rev_EQ(s, *state, kTapLowPassSlot, n, p.left.data() + off, p.right.data() + off);
+          };
+        },
+        seed);
+  }
+}
+
+}  // namespace
+}  // namespace sorvan
