@@ -1,0 +1,144 @@
+#include "wave/header.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/messages.h"
+
+namespace sorvan {
+namespace {
+
+// The identifiers are looked for at even positions 2 .. 131072; the fields read
+// relative to them reach at most 24 bytes further. Reading that much once gives
+// the same answers as seeking per position.
+constexpr std::int64_t kLastSearchPosition = 131072;
+constexpr std::size_t kHeadBytes = kLastSearchPosition + 24;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The start of the file with everything past its end reading as zero bytes, so
+// that a header cut short can never be read out of bounds. Neither identifier
+// contains a zero byte, so the padding can never produce a match.
+struct Head {
+  std::vector<unsigned char> bytes = std::vector<unsigned char>(kHeadBytes, 0);
+  std::int64_t fileLength = 0;
+};
+
+bool readHead(const std::string& path, Head& head) {
+  File f{std::fopen(path.c_str(), "rb")};
+  if (!f) return false;
+  std::fread(head.bytes.data(), 1, head.bytes.size(), f.get());
+  if (std::ferror(f.get())) return false;  // e.g. a directory
+  if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
+  head.fileLength = ftello(f.get());
+  return head.fileLength >= 0;
+}
+
+// First even position from 2 up to and including 131072 where the identifier
+// stands, or -1.
+std::int64_t findIdentifier(const Head& head, const char* id) {
+  const std::size_t len = std::strlen(id);
+  for (std::int64_t p = 2; p <= kLastSearchPosition; p += 2) {
+    if (std::memcmp(head.bytes.data() + p, id, len) == 0) return p;
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
+  Head head;
+  if (!readHead(path, head)) {
+    say("Cannot find file in track list called %s!!\n", path.c_str());
+    return false;
+  }
+  const unsigned char* b = head.bytes.data();
+
+  const std::int64_t F = findIdentifier(head, "fmt");
+  if (F < 0) {
+    // Without the format chunk every field would be read from an arbitrary
+    // place, so the source is not used.
+    sayLine("Can't find format chunk in wave file!");
+    return false;
+  }
+
+  SourceAttributes a;
+  const std::int64_t formatTag = Assem2(b + F + 8);
+  a.channels = static_cast<int>(Assem2(b + F + 10));
+  a.bits = static_cast<int>(Assem2(b + F + 22));
+
+  if (a.bits == 32) {
+    if (formatTag != 3) {
+      say("\n%s is not a 32 bit floating point format\n", path.c_str());
+      return false;
+    }
+  } else if (a.bits != 16 && a.bits != 24) {
+    say("%s is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n", path.c_str());
+    return false;
+  }
+
+  a.bytesPerSample = a.bits / 8;
+  a.sampleRate = static_cast<std::uint32_t>(Assem4(b + F + 12));
+  const std::int64_t frameBytes = static_cast<std::int64_t>(a.bytesPerSample) * a.channels;
+  if (frameBytes <= 0) {
+    // A frame without bytes has no length; the frame count cannot be derived.
+    say("%s has no channels or no sample bytes and cannot be used\n", path.c_str());
+    return false;
+  }
+
+  // Searched from the start again: "data" may come before "fmt ".
+  const std::int64_t D = findIdentifier(head, "data");
+  if (D < 0) {
+    say("Cannot find data block in file %s!\n", path.c_str());
+    return false;
+  }
+
+  a.dataOffset = D + 8;
+  const std::int64_t dataBytes = Assem4(b + D + 4);  // at most 2^32 - 1: no overflow
+  a.frames = dataBytes / frameBytes;
+
+  // A data chunk claiming more than the file holds is shortened to the whole
+  // frames present; an offset past the end leaves none.
+  std::int64_t available = 0;
+  if (head.fileLength > a.dataOffset) available = (head.fileLength - a.dataOffset) / frameBytes;
+  if (a.frames > available) a.frames = available;
+
+  out = a;
+  return true;
+}
+
+std::array<unsigned char, 44> MAKE_HEADER(std::uint32_t sampleRate, unsigned bits, int channels,
+                                          std::int64_t frames) {
+  // Unsigned 64-bit arithmetic wraps instead of overflowing; only the low 32
+  // bits are stored anyway.
+  const std::uint64_t sampleBytes = bits / 8;
+  const std::uint64_t frameBytes = sampleBytes * static_cast<std::uint64_t>(std::int64_t{channels});
+  const std::uint64_t dataSize = static_cast<std::uint64_t>(frames) * frameBytes;
+  const std::uint64_t byteRate =
+      sampleBytes * sampleRate * static_cast<std::uint64_t>(std::int64_t{channels});
+  const std::int64_t blockAlign = static_cast<std::int64_t>(bits) * channels / 8;
+
+  std::array<unsigned char, 44> h{};
+  unsigned char* p = h.data();
+  std::memcpy(p + 0, "RIFF", 4);
+  Decon4(static_cast<std::int64_t>((dataSize + 36) & 0xFFFFFFFFu), p + 4);
+  std::memcpy(p + 8, "WAVE", 4);
+  std::memcpy(p + 12, "fmt ", 4);
+  Decon4(16, p + 16);
+  Decon2(1, p + 20);
+  Decon2(static_cast<std::uint16_t>(channels), p + 22);
+  Decon4(sampleRate, p + 24);
+  Decon4(static_cast<std::int64_t>(byteRate & 0xFFFFFFFFu), p + 28);
+  Decon2(static_cast<std::uint16_t>(blockAlign), p + 32);
+  Decon2(static_cast<std::uint16_t>(bits), p + 34);
+  std::memcpy(p + 36, "data", 4);
+  Decon4(static_cast<std::int64_t>(dataSize & 0xFFFFFFFFu), p + 40);
+  return h;
+}
+
+}  // namespace sorvan

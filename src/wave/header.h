@@ -1,0 +1,61 @@
+// RIFF/WAVE headers: the attributes of a source recording, the canonical
+// 44-byte header of every output, and the little-endian byte helpers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace sorvan {
+
+// What the mix needs to know about one source recording.
+struct SourceAttributes {
+  int channels = 0;
+  std::int64_t dataOffset = 0;  // file position of the first sample byte
+  std::uint32_t sampleRate = 0;
+  std::int64_t frames = 0;  // whole frames the file really holds
+  int bytesPerSample = 0;   // 2, 3 or 4 (4 is 32-bit float)
+  int bits = 0;
+};
+
+// Reads the source's header. Prints why and returns false when the source
+// cannot be used; `out` is written only on success.
+bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out);
+
+// The canonical 44-byte integer PCM header. 32-bit fields hold their values
+// modulo 2^32 and 16-bit fields the low 16 bits, so absurd arguments still
+// give a well-defined header.
+std::array<unsigned char, 44> MAKE_HEADER(std::uint32_t sampleRate, unsigned bits, int channels,
+                                          std::int64_t frames);
+
+// Little-endian, unsigned: b[0] is the lowest byte.
+inline std::int64_t Assem4(const unsigned char* b) {
+  return static_cast<std::int64_t>(b[0]) + 256 * static_cast<std::int64_t>(b[1]) +
+         65536 * static_cast<std::int64_t>(b[2]) + 16777216 * static_cast<std::int64_t>(b[3]);
+}
+
+inline std::int64_t Assem2(const unsigned char* b) {
+  return static_cast<std::int64_t>(b[0]) + 256 * static_cast<std::int64_t>(b[1]);
+}
+
+// Writes the value modulo 2^32, lowest byte first.
+inline void Decon4(std::int64_t value, unsigned char* dest) {
+  const auto v = static_cast<std::uint64_t>(value);
+  dest[0] = static_cast<unsigned char>(v & 0xFF);
+  dest[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+  dest[2] = static_cast<unsigned char>((v >> 16) & 0xFF);
+  dest[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
+}
+
+inline void Decon3(std::uint64_t value, unsigned char* dest) {
+  dest[0] = static_cast<unsigned char>(value & 0xFF);
+  dest[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+  dest[2] = static_cast<unsigned char>((value >> 16) & 0xFF);
+}
+
+inline void Decon2(std::uint16_t value, unsigned char* dest) {
+  dest[0] = static_cast<unsigned char>(value & 0xFF);
+  dest[1] = static_cast<unsigned char>(value >> 8);
+}
+
+}  // namespace sorvan

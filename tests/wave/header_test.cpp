@@ -1,0 +1,209 @@
+#include "wave/header.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "base/messages.h"
+#include "wave/scratch_folder.h"
+
+namespace sorvan {
+namespace {
+
+using test::ScratchFolder;
+
+// Little-endian byte builder for hand-made files.
+struct Bytes {
+  std::vector<unsigned char> v;
+  Bytes& text(const char* s) {
+    while (*s) v.push_back(static_cast<unsigned char>(*s++));
+    return *this;
+  }
+  Bytes& u16(unsigned x) {
+    v.insert(v.end(), {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8)});
+    return *this;
+  }
+  Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
+  Bytes& zeros(std::size_t n) {
+    v.insert(v.end(), n, 0);
+    return *this;
+  }
+  Bytes& fmt(unsigned tag, unsigned channels, std::uint32_t rate, unsigned bits) {
+    const unsigned align = channels * bits / 8;
+    text("fmt ").u32(16).u16(tag).u16(channels).u32(rate).u32(rate * align);
+    return u16(align).u16(bits);
+  }
+};
+
+// A canonical file whose data chunk declares `declared` bytes of which
+// `present` follow.
+std::vector<unsigned char> canonical(unsigned tag, unsigned channels, unsigned bits,
+                                     std::uint32_t declared, std::size_t present) {
+  Bytes b;
+  b.text("RIFF").u32(36 + declared).text("WAVE").fmt(tag, channels, 44100, bits);
+  return b.text("data").u32(declared).zeros(present).v;
+}
+
+// channels, bits, rate, data offset, frames
+using Expected = std::tuple<int, int, std::uint32_t, std::int64_t, std::int64_t>;
+
+Expected attributesOf(const std::string& path) {
+  SourceAttributes a;
+  EXPECT_TRUE(GET_ATTRIBUTES(path, a)) << path;
+  EXPECT_EQ(a.bytesPerSample, a.bits / 8);
+  return {a.channels, a.bits, a.sampleRate, a.dataOffset, a.frames};
+}
+
+TEST(GetAttributesTest, ReadsEveryAcceptedLayoutThatSoxWrites) {
+  ScratchFolder dir;
+  // Offsets follow sox's layouts: canonical 44 bytes, an 18-byte float format
+  // chunk plus "fact", the 40-byte extensible format chunk plus "fact".
+  const std::pair<const char*, Expected> cases[] = {
+      {"-b 16", {1, 16, 44100, 44, 1000}},
+      {"-t wavpcm -b 24", {2, 24, 48000, 44, 1000}},
+      {"-b 24", {2, 24, 48000, 80, 1000}},  // extensible
+      {"-e floating-point -b 32", {2, 32, 44100, 58, 1000}},
+      {"-e floating-point -b 32", {1, 32, 96000, 58, 1000}},
+      {"-b 16", {4, 16, 22050, 80, 1000}},  // extensible, more than 2 channels
+  };
+  for (const auto& [format, expected] : cases) {
+    const std::string layout = " -r " + std::to_string(std::get<2>(expected)) + " -c " +
+                               std::to_string(std::get<0>(expected));
+    SCOPED_TRACE(format + layout);
+    ASSERT_TRUE(dir.sox(layout + " -n " + format + " x.wav synth 1000s sine 440"));
+    MessageCapture cap;
+    EXPECT_EQ(attributesOf(dir.path("x.wav")), expected);
+    EXPECT_EQ(cap.text(), "");
+  }
+}
+
+TEST(GetAttributesTest, FrameCountIsClippedToTheWholeFramesTheFileHolds) {
+  ScratchFolder dir;
+  dir.write("full.wav", canonical(1, 2, 24, 6000, 6000));
+  EXPECT_EQ(attributesOf(dir.path("full.wav")), Expected(2, 24, 44100, 44, 1000));
+  dir.write("cut.wav", canonical(1, 2, 24, 6000, 3000 + 5));  // partial last frame
+  EXPECT_EQ(std::get<4>(attributesOf(dir.path("cut.wav"))), 500);
+  dir.write("huge.wav", canonical(1, 1, 16, 0xFFFFFFFFu, 20));
+  EXPECT_EQ(std::get<4>(attributesOf(dir.path("huge.wav"))), 10);
+  dir.write("hugefloat.wav", canonical(3, 2, 32, 0xFFFFFFFFu, 80));
+  EXPECT_EQ(std::get<4>(attributesOf(dir.path("hugefloat.wav"))), 10);
+  // Ends inside the data size field: the first sample byte lies past the end.
+  auto bytes = canonical(1, 2, 16, 400, 0);
+  bytes.resize(42);
+  dir.write("cut_in_size.wav", bytes);
+  EXPECT_EQ(attributesOf(dir.path("cut_in_size.wav")), Expected(2, 16, 44100, 44, 0));
+}
+
+TEST(GetAttributesTest, IdentifiersCountOnlyAtEvenPositionsWithinTheFirst128KiB) {
+  ScratchFolder dir;
+  // A LIST chunk before the format chunk, holding "data" at an odd position.
+  Bytes list;
+  list.text("RIFF").u32(0).text("WAVE").text("LIST").u32(12).text("xdata").zeros(7);
+  dir.write("list.wav", list.fmt(1, 2, 44100, 16).text("data").u32(8).zeros(8).v);
+  EXPECT_EQ(attributesOf(dir.path("list.wav")), Expected(2, 16, 44100, 64, 2));
+
+  // Padding puts "data" at exactly 131072 (the last position searched) or 131074.
+  for (const std::int64_t at : {131072, 131074}) {
+    Bytes far;
+    far.text("RIFF").u32(0).text("WAVE").fmt(1, 1, 8000, 16);
+    far.text("JUNK").u32(static_cast<std::uint32_t>(at - 44)).zeros(at - 44);
+    dir.write("far.wav", far.text("data").u32(4).zeros(4).v);
+    MessageCapture cap;
+    SourceAttributes a;
+    EXPECT_EQ(GET_ATTRIBUTES(dir.path("far.wav"), a), at == 131072);
+    EXPECT_EQ(cap.text(),
+              at == 131072 ? "" : "Cannot find data block in file " + dir.path("far.wav") + "!\n");
+  }
+
+  // The format chunk at the last position searched, the file ending with its
+  // fields; "data" comes first, as both searches start from the beginning.
+  Bytes late;
+  late.text("RIFF").u32(0).text("WAVE").text("data").u32(4).zeros(4);
+  late.text("JUNK").u32(131072 - 32).zeros(131072 - 32);
+  dir.write("late.wav", late.fmt(1, 1, 32000, 24).v);
+  EXPECT_EQ(attributesOf(dir.path("late.wav")), Expected(1, 24, 32000, 20, 1));
+}
+
+TEST(GetAttributesTest, RejectsUnusableSourcesSayingWhy) {
+  ScratchFolder dir;
+  ASSERT_TRUE(dir.sox("-n -b 8 eight.wav synth 100s sine 440"));
+  ASSERT_TRUE(dir.sox("-n -e signed-integer -b 32 int32.wav synth 100s sine 440"));
+  dir.write("tag1float.wav", canonical(1, 2, 32, 80, 80));
+  dir.write("nochannels.wav", canonical(1, 0, 16, 80, 80));
+  auto noData = canonical(1, 2, 16, 0, 0);
+  noData[36] = 'D';
+  dir.write("nodata.wav", noData);
+  dir.write("nofmt.wav", Bytes().text("RIFF").u32(0).text("WAVE").text("data").u32(4).zeros(4).v);
+  dir.write("empty.wav", {});
+  auto cutInFmt = canonical(1, 2, 16, 80, 80);
+  cutInFmt.resize(30);  // ends before the bits field
+  dir.write("cutinfmt.wav", cutInFmt);
+  std::filesystem::create_directory(dir.path("folder.wav"));
+
+  const std::string notFound = "Cannot find file in track list called %!!\n";
+  const std::string noFmt = "Can't find format chunk in wave file!\n";
+  const std::string badBits =
+      "% is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n";
+  const std::string notFloat = "\n% is not a 32 bit floating point format\n";
+  const std::pair<const char*, std::string> cases[] = {
+      {"eight.wav", badBits},
+      {"int32.wav", notFloat},
+      {"tag1float.wav", notFloat},
+      {"nochannels.wav", "% has no channels or no sample bytes and cannot be used\n"},
+      {"nodata.wav", "Cannot find data block in file %!\n"},
+      {"nofmt.wav", noFmt},
+      {"empty.wav", noFmt},
+      {"cutinfmt.wav", badBits},
+      {"missing.wav", notFound},
+      {"folder.wav", notFound},
+  };
+  for (auto [name, message] : cases) {
+    SCOPED_TRACE(name);
+    if (const auto at = message.find('%'); at != std::string::npos) {
+      message.replace(at, 1, dir.path(name));
+    }
+    MessageCapture cap;
+    SourceAttributes a;
+    a.frames = -7;
+    EXPECT_FALSE(GET_ATTRIBUTES(dir.path(name), a));
+    EXPECT_EQ(cap.text(), message);
+    EXPECT_EQ(a.frames, -7);  // untouched
+  }
+  // The same 32-bit file with the float format tag is fine.
+  dir.write("tag3float.wav", canonical(3, 2, 32, 80, 80));
+  EXPECT_EQ(attributesOf(dir.path("tag3float.wav")), Expected(2, 32, 44100, 44, 10));
+}
+
+TEST(MakeHeaderTest, WritesTheCanonicalHeaderWithFieldsModulo2To32) {
+  const std::array<unsigned char, 44> stereo24 = {
+      'R',  'I', 'F', 'F', 0x7C, 0x02, 0,   0,   'W', 'A',  'V',  'E',  'f', 'm',  't',
+      ' ',  16,  0,   0,   0,    1,    0,   2,   0,   0x44, 0xAC, 0,    0,   0x98, 0x09,
+      0x04, 0,   6,   0,   24,   0,    'd', 'a', 't', 'a',  0x58, 0x02, 0,   0};
+  EXPECT_EQ(MAKE_HEADER(44100, 24, 2, 100), stereo24);  // 636, 264600, 6, 600
+
+  const auto mono16 = MAKE_HEADER(44100, 16, 1, 5);
+  EXPECT_EQ(Assem4(&mono16[28]), 88200);
+  EXPECT_EQ(Assem2(&mono16[32]), 2);
+  EXPECT_EQ(Assem4(&mono16[40]), 10);
+
+  const auto wrapped = MAKE_HEADER(4294967295u, 24, 2, 715827883);
+  EXPECT_EQ(Assem4(&wrapped[4]), 38);  // 715827883 frames of 6 bytes are 2^32 + 2 bytes
+  EXPECT_EQ(Assem4(&wrapped[40]), 2);
+  EXPECT_EQ(Assem4(&wrapped[28]), 4294967290);  // 6 x (2^32 - 1)
+  const auto wide = MAKE_HEADER(44100, 65536 + 24, 65536 + 2, 0);
+  EXPECT_EQ(Assem2(&wide[22]), 2);
+  EXPECT_EQ(Assem2(&wide[34]), 24);
+}
+
+TEST(MakeHeaderTest, ReadsBackThroughTheHeaderReaderAndSox) {
+  ScratchFolder dir;
+  const auto h = MAKE_HEADER(22050, 16, 1, 7);
+  std::vector<unsigned char> file(h.begin(), h.end());
+  file.resize(44 + 14);
+  dir.write("out.wav", file);
+  EXPECT_EQ(attributesOf(dir.path("out.wav")), Expected(1, 16, 22050, 44, 7));
+  EXPECT_TRUE(dir.sox("out.wav -n stat"));
+}
+
+}  // namespace
+}  // namespace sorvan
