@@ -1,6 +1,8 @@
 // Signals and the block-split check shared by the dynamics tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
@@ -8,19 +10,24 @@
 #include <random>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-namespace sorvan::testing {
+namespace sorvan::dyntest {
 
 // A sine whose amplitude steps through quiet, loud and silent stretches
-// (given as multiples of `level`), so that every phase of a compressor runs.
+// (multiples of `level`, each with its length), so that a compressor with a
+// threshold near `level` and a release of about 3000 samples triggers,
+// releases, walks its release back, goes idle and triggers again.
 inline std::vector<double> steppedTone(double level, double period, double phase) {
-  const double steps[] = {0.1, 2.0, 0.05, 1.2, 0.0, 0.9, 3.0, 0.01};
+  const struct {
+    double gain;
+    int length;
+  } steps[] = {{0.1, 3000},  {2.0, 3000}, {0.05, 3000}, {1.2, 1000},
+               {0.05, 6000}, {0.0, 2000}, {3.0, 3000},  {0.01, 4000}};
   std::vector<double> out;
-  for (double step : steps) {
-    for (int k = 0; k < 4000; ++k) {
+  for (const auto& step : steps) {
+    for (int k = 0; k < step.length; ++k) {
       const double t = static_cast<double>(out.size());
-      out.push_back(std::round(step * level * std::sin(6.283185307179586 * t / period + phase)));
+      out.push_back(
+          std::round(step.gain * level * std::sin(6.283185307179586 * t / period + phase)));
     }
   }
   return out;
@@ -65,4 +72,4 @@ void expectBlockSplitInvariant(const std::vector<double>& left, const std::vecto
   EXPECT_EQ(bR, wholeR);
 }
 
-}  // namespace sorvan::testing
+}  // namespace sorvan::dyntest
