@@ -1,0 +1,80 @@
+// Every dynamics processor must give the same output whether a signal comes
+// as one block or as blocks of any sizes, and strips must not share state.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "dynamics/limiter.h"
+#include "dynamics/nonlinear_compressor.h"
+#include "dynamics/peak_compressor.h"
+#include "dynamics/rms_compressor.h"
+
+namespace sorvan {
+namespace {
+
+// A sine stepping through quiet, loud and silent stretches (multiples of
+// `level`): with a threshold near `level` and a release of 3000 samples the
+// compressors trigger, release, walk the release back, idle and trigger again.
+std::vector<double> steppedTone(double level, double period) {
+  const double gains[] = {0.1, 2.0, 0.05, 1.2, 0.05, 0.0, 3.0, 0.01};
+  const int lengths[] = {3000, 3000, 3000, 1000, 6000, 2000, 3000, 4000};
+  std::vector<double> out;
+  for (int s = 0; s < 8; ++s)
+    for (int k = 0; k < lengths[s]; ++k)
+      out.push_back(
+          std::round(gains[s] * level * std::sin(6.283185307179586 * out.size() / period)));
+  return out;
+}
+
+// One block on channel 3, against random blocks on channels 3 and 130 interleaved.
+template <typename State, typename Process>
+void expectBlockSplitInvariant(Process process) {
+  const std::vector<double> left = steppedTone(100000, 97.3), right = steppedTone(80000, 61.0);
+  const long total = static_cast<long>(left.size());
+  std::vector<double> wholeL = left, wholeR = right;
+  process(*std::make_unique<State>(), 3, total, wholeL.data(), wholeR.data());
+  EXPECT_NE(wholeL, left) << "the signal should exercise the processor";
+
+  std::vector<double> aL = left, aR = right, bL = left, bR = right;
+  auto split = std::make_unique<State>();
+  std::mt19937 rng(20240611);
+  std::uniform_int_distribution<long> size(1, 2500);
+  for (long pos = 0; pos < total;) {
+    const long n = std::min(size(rng), total - pos);
+    process(*split, 3, n, aL.data() + pos, aR.data() + pos);
+    process(*split, 130, n, bL.data() + pos, bR.data() + pos);
+    pos += n;
+  }
+  EXPECT_TRUE(aL == wholeL && aR == wholeR && bL == wholeL && bR == wholeR);
+}
+
+TEST(DynamicsBlockSplitTest, EveryProcessor) {
+  RmsCompressorSettings rms;
+  PeakCompressorSettings peak;
+  NonLinCompSettings nlc;
+  LimiterSettings lim;
+  struct NoState {};
+  for (int ch : {3, 130}) {
+    setRmsCompressor(rms, ch, 80000, 300, 3000, 5.0);
+    setPeakCompressor(peak, ch, 100000, 300, 3000, 5.0);
+    setNonLinComp(nlc, ch, 60000, 200, 3.0);
+    setLimiter(lim, ch, 100000);
+  }
+  expectBlockSplitInvariant<RmsCompressorState>(
+      [&](auto& st, int ch, long n, double* l, double* r) { RMSCOMPRESSOR(rms, st, ch, n, l, r); });
+  expectBlockSplitInvariant<PeakCompressorState>(
+      [&](auto& st, int ch, long n, double* l, double* r) {
+        PEAKCOMPRESSOR(peak, st, ch, n, l, r);
+      });
+  expectBlockSplitInvariant<NonLinCompState>(
+      [&](auto& st, int ch, long n, double* l, double* r) { NonLinCOMP(nlc, st, ch, n, l, r); });
+  expectBlockSplitInvariant<NoState>(
+      [&](NoState&, int ch, long n, double* l, double* r) { LIMITER(lim, ch, n, l, r); });
+}
+
+}  // namespace
+}  // namespace sorvan
