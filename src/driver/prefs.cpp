@@ -218,18 +218,6 @@ Preferences checkPreferences(std::string_view section, const PreScan& pre, const
   return prefs;
 }
 
-float readPanLaw(std::string_view section) {
-  Tokenizer tok(section);
-  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
-       token = tok.next(Tokenizer::kWords)) {
-    if (std::strcmp(token, "pan") == 0) {
-      const float law = nextSingle(tok, Tokenizer::kLine);
-      return (law < 0.0f || law > 6.02f) ? 3.0f : law;
-    }
-  }
-  return 3.0f;
-}
-
 int readTapMode(std::string_view section) {
   int mode = 0;
   forEachKeyword(section, "tap", [&](Tokenizer& tok) {

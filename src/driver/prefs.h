@@ -55,9 +55,6 @@ struct SongFacts {
 // run with status 2. Does not write anything.
 Preferences checkPreferences(std::string_view section, const PreScan& pre, const SongFacts& song);
 
-// The pan law in dB: the first "pan" entry, 0..6.02, else 3.0.
-float readPanLaw(std::string_view section);
-
 // Tap file selection: 0 none, 1 reverb send ("rev"), 2 reverb return ("rtn").
 int readTapMode(std::string_view section);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <ctime>
 #include <new>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "engine/mixer.h"
 #include "engine/report.h"
 #include "engine/session.h"
+#include "script/effect_settings.h"
 #include "script/script.h"
 #include "wave/header.h"
 
@@ -229,16 +231,35 @@ int run(const CommandLine& cmd) {
   MixScript script = readMixScript(scriptIn, active);
 
   // Stage 8: effect settings.
-  if (verbosity > 1) sayLine("Reading effect settings...");
+  auto effects = std::make_unique<EffectSettings>();
+  readEffectSettings(
+      EffectInputs{faderFile.section(), sources.rate, prefs.percent, verbosity}, *effects);
 
-  // Stage 9: tap output.
+  // Stage 9: tap output. The tap file carries the recursive reverb's send or
+  // the reverbs' return, so it is made only when that reverb runs.
   RenderPlan plan = makeRenderPlan(tracks, sources, active, prefs, verbosity);
+  OutputFile tap;
+  if (effects->reverbs.anyInUse()) plan.tapMode = readTapMode(prefsFile.section());
+  const bool recursiveRuns =
+      effects->reverbs.recursiveInUse || effects->reverbs.masterFedRecursive;
+  if (plan.tapMode != 0 && recursiveRuns) {
+    const std::string tapPath =
+        pre.mixDir.value_or("") + (plan.tapMode == 1 ? "revTap.wav" : "rtnTap.wav");
+    refuseOutputOverInput(tapPath, inputs);
+    tap.open(tapPath, 2097152);
+    const auto tapHeader = MAKE_HEADER(sources.sampleRate, 24, 2, prefs.renderLength);
+    tap.write(tapHeader.data(), tapHeader.size());
+  } else {
+    plan.tapMode = 0;
+  }
 
   // Stage 10: the mix.
-  const MixMeters meters = renderMix(plan, script, output, nullptr);
+  const MixMeters meters =
+      renderMix(plan, script, *effects, output, tap.isOpen() ? &tap : nullptr);
 
   // Stage 11: close.
   output.commit();
+  tap.commit();
   if (verbosity > 0) say("\nDone!  Created the file: %s\n\n", prefs.outputPath.c_str());
 
   // Stage 12: reports.
@@ -247,7 +268,7 @@ int run(const CommandLine& cmd) {
   report.sampleRate = sources.sampleRate;
   report.trackCount = trackCount;
   report.sourceNames = &tracks.names;
-  report.channelActive = &sources.active;
+  report.channelActive = &active;
   report.busActive = script.routing.busActive;
   report.outputName = prefs.outputName;
   report.outputBits = prefs.outputBits;

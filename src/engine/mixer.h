@@ -10,10 +10,11 @@
 namespace sorvan {
 
 struct MixScript;
+struct EffectSettings;
 
 // Renders the plan's range into `output` (whose header is already written)
 // and, when given, the tap file. Returns the meters for the reports.
-MixMeters renderMix(const RenderPlan& plan, MixScript& script, OutputFile& output,
-                    OutputFile* tap);
+MixMeters renderMix(const RenderPlan& plan, MixScript& script, const EffectSettings& effects,
+                    OutputFile& output, OutputFile* tap);
 
 }  // namespace sorvan

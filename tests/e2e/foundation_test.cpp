@@ -147,7 +147,7 @@ TEST(FoundationRun, VerbosityLevelsSelectMessages) {
   basicSession(s, "begin\nverbo\t0\nend\n");
   RunResult r = s.run();
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Preview mode not specified.\n");
+  EXPECT_EQ(r.out, "Preview mode not specified.\n\n") << "the empty line before the mix is always printed";
 
   s.write("prefs.txt", "begin\nverbo\t1\npre\toff\nend\n");
   r = s.run();
