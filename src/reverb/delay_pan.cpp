@@ -18,10 +18,9 @@ constexpr int kHardPan = 100;
 // zero). NaN gives 0; infinities and magnitudes of 256.0 or more are held at
 // +-2^31 so that no sample can overflow the stages after it.
 std::int64_t floatSample(int b0, int b1, int b2, int b3) {
-  const std::uint32_t bits = static_cast<std::uint32_t>(b0 & 0xFF) |
-                             static_cast<std::uint32_t>(b1 & 0xFF) << 8 |
-                             static_cast<std::uint32_t>(b2 & 0xFF) << 16 |
-                             static_cast<std::uint32_t>(b3 & 0xFF) << 24;
+  const std::uint32_t bits =
+      static_cast<std::uint32_t>(b0 & 0xFF) | static_cast<std::uint32_t>(b1 & 0xFF) << 8 |
+      static_cast<std::uint32_t>(b2 & 0xFF) << 16 | static_cast<std::uint32_t>(b3 & 0xFF) << 24;
   const float value = std::bit_cast<float>(bits);
   if (std::isnan(value)) return 0;
   constexpr double kLimit = 2147483648.0;
@@ -53,7 +52,8 @@ float delayPanSpread(double SR) { return toSingle(SR * 8.5 / 13560.0); }
 
 void applyDelayPanValues(DelayPanState& state, std::span<const int> dpValues, bool panLawZeroDb) {
   if (panLawZeroDb) return;
-  const std::size_t last = std::min<std::size_t>(kMaxTracks, dpValues.size() ? dpValues.size() - 1 : 0);
+  const std::size_t last =
+      std::min<std::size_t>(kMaxTracks, dpValues.size() ? dpValues.size() - 1 : 0);
   for (std::size_t ch = 1; ch <= last; ++ch) {
     if (dpValues[ch] != 0) state.panPosition[ch] = dpValues[ch];
   }
@@ -67,9 +67,9 @@ void setupDelayPan(DelayPanState& state, double SR) {
   }
 }
 
-void DELAY_PAN(long from, long to, int channel, DelayPanState& state, const int* b0,
-               const int* b1, const int* b2, const int* b3, std::int64_t* outL, std::int64_t* outR,
-               long w1, long w2, long saveFrom, int bytesPerSample) {
+void DELAY_PAN(long from, long to, int channel, DelayPanState& state, const int* b0, const int* b1,
+               const int* b2, const int* b3, std::int64_t* outL, std::int64_t* outR, long w1,
+               long w2, long saveFrom, int bytesPerSample) {
   // Only track channels have a history; the mix loop calls for nothing else.
   if (channel < 0 || channel >= kHistoryRows) return;
   from = std::max(from, 0L);

@@ -54,8 +54,8 @@ void setupDelayPan(DelayPanState& state, double SR);
 // bytesPerSample 4 the four bytes of a 32-bit float in file order. Samples
 // from saveFrom on that are among the last 255 of the block are kept as the
 // channel's history for the next block.
-void DELAY_PAN(long from, long to, int channel, DelayPanState& state, const int* b0,
-               const int* b1, const int* b2, const int* b3, std::int64_t* outL, std::int64_t* outR,
-               long w1, long w2, long saveFrom, int bytesPerSample);
+void DELAY_PAN(long from, long to, int channel, DelayPanState& state, const int* b0, const int* b1,
+               const int* b2, const int* b3, std::int64_t* outL, std::int64_t* outR, long w1,
+               long w2, long saveFrom, int bytesPerSample);
 
 }  // namespace sorvan

@@ -89,7 +89,8 @@ void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float 
     state.Width = toSingle((100.0 - width) / 100.0);
   }
   // The tail starts empty, even if the geometry is ever set up again.
-  for (int j = 1; j <= kReverbNodes; ++j) std::fill(state.spill[j].begin(), state.spill[j].end(), 0);
+  for (int j = 1; j <= kReverbNodes; ++j)
+    std::fill(state.spill[j].begin(), state.spill[j].end(), 0);
   state.first = 0;
 }
 

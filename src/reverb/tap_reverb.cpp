@@ -26,20 +26,20 @@ enum Surface { kLeft, kRight, kFront, kRear, kCeiling, kFloor, kSurfaceCount };
 
 // Adds one tap into the accumulator cell at pos; the sum is formed in double
 // and truncated back, so a tap smaller than 1 may vanish.
-inline void addTap(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t pos,
-                   double tap) {
+inline void addTap(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t pos, double tap) {
   std::int64_t& cell = pos < n ? ret[pos] : spill[pos - n];
   cell = truncateTo<std::int64_t>(static_cast<double>(cell) + tap);
 }
 
 }  // namespace
 
-void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room,
-                         int& taps, float p1, float p2, float p3) {
+void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room, int& taps,
+                         float p1, float p2, float p3) {
   taps = std::clamp(taps, 1, kMaxTapOrders);
   state.taps = taps;
 
-  if (!positionInsideRoom(p1, p2, p3)) fail(">>> Error:  Illegal value for reverb position parameter");
+  if (!positionInsideRoom(p1, p2, p3))
+    fail(">>> Error:  Illegal value for reverb position parameter");
   if (!(room >= 0.0f)) fail(">>> Error:  Illegal value for tap reverb room size");
 
   const SurfaceDistances sd = surfaceDistances(SR, room, p1, p2, p3);

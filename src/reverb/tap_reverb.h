@@ -29,8 +29,8 @@ struct TapReverbState {
 // back. A position outside 0..100 percent, a negative room, a surface more
 // than 32768 samples away, or a last-order delay that reaches bufferLength
 // prints its error and throws Fatal{exit_status::kUser}. Clears state.first.
-void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room,
-                         int& taps, float p1, float p2, float p3);
+void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room, int& taps,
+                         float p1, float p2, float p3);
 
 // One block. On the first call (state.first == 1) the geometry is set up as
 // above. sendL/sendR hold n samples (bus scale); the return and spill pairs

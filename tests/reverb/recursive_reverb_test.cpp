@@ -15,45 +15,33 @@ using testing::fatalText;
 
 constexpr double kRate = 48000.0;
 constexpr float kRoom = 75.0f;
-
 enum Node { kFront = 1, kLeft, kRight, kRear, kFloor, kCeiling };
 
-// One call of the reverb on the given sends with the default room and position.
-void run(RecurseReverbState& s, Accumulators& acc, long n, const double* sendL,
-         const double* sendR, float width = 50.0f) {
-  RecurseReverb(s, n, kRate, sendL, sendR, kRoom, acc.spillL.data(), acc.spillR.data(),
-                acc.returnL.data(), acc.returnR.data(), 37, 39, 43, width);
+void run(RecurseReverbState& s, Accumulators& a, long n, const double* L, const double* R,
+         float width = 50.0f) {
+  RecurseReverb(s, n, kRate, L, R, kRoom, a.spillL.data(), a.spillR.data(), a.returnL.data(),
+                a.returnR.data(), 37, 39, 43, width);
 }
+
+// A left impulse of 600000 at sample 0 (and a right one when asked).
+struct Impulse {
+  Impulse(long n, bool right) : L(n, 0.0), R(n, 0.0) { L[0] = 600000.0, R[0] = right ? 600000 : 0; }
+  std::vector<double> L, R;
+};
 
 TEST(RecursiveReverbTest, DistancesAndTravelTimesAt48k) {
   RecurseReverbState s;
   setupRecurseReverb(s, kRate, kRoom, 37, 39, 43, 50);
   EXPECT_EQ(s.first, 0);
-  EXPECT_EQ(s.d[kFront], 2007);
-  EXPECT_EQ(s.d[kLeft], 1138);
-  EXPECT_EQ(s.d[kRight], 1509);
-  EXPECT_EQ(s.d[kRear], 1178);
-  EXPECT_EQ(s.d[kFloor], 806);
-  EXPECT_EQ(s.d[kCeiling], 1261);
-  const struct {
-    int a, b;
-    std::int64_t t;
-  } travel[] = {{1, 2, 2307}, {1, 3, 2511}, {1, 4, 2327}, {1, 5, 2162}, {1, 6, 2370},
-                {2, 3, 1890}, {2, 4, 1637}, {2, 5, 1394}, {2, 6, 1698}, {3, 4, 1914},
-                {3, 5, 1710}, {3, 6, 1966}, {4, 5, 1427}, {4, 6, 1725}, {5, 6, 1496}};
-  for (const auto& e : travel) {
-    EXPECT_EQ(s.travel[e.a][e.b], e.t) << e.a << e.b;
-    EXPECT_EQ(s.travel[e.b][e.a], e.t) << e.b << e.a;
-  }
-}
-
-TEST(RecursiveReverbTest, WidthSetting) {
-  const std::pair<float, float> cases[] = {{50, 0.5f}, {0, 1.0f},  {100, 0.0f},
-                                           {25, 0.75f}, {150, 0.0f}, {-10, 1.0f}};
-  for (auto [width, Width] : cases) {
-    RecurseReverbState s;
-    setupRecurseReverb(s, kRate, kRoom, 37, 39, 43, width);
-    EXPECT_FLOAT_EQ(s.Width, Width) << width;
+  EXPECT_EQ(s.d, (std::array<std::int64_t, 7>{0, 2007, 1138, 1509, 1178, 806, 1261}));
+  const std::int64_t travel[] = {2307, 2511, 2327, 2162, 2370, 1890, 1637, 1394,
+                                 1698, 1914, 1710, 1966, 1427, 1725, 1496};
+  int k = 0;
+  for (int a = 1; a <= 6; ++a) {
+    for (int b = a + 1; b <= 6; ++b, ++k) {
+      EXPECT_EQ(s.travel[a][b], travel[k]) << a << b;
+      EXPECT_EQ(s.travel[b][a], travel[k]) << b << a;
+    }
   }
 }
 
@@ -70,28 +58,25 @@ TEST(RecursiveReverbTest, SetUpErrorsEndTheRunWithStatusOne) {
   EXPECT_EQ(setUp(kRoom, 37, 39, -1), position);
   EXPECT_EQ(setUp(kRoom, 37, 120, 43), position);
   EXPECT_EQ(setUp(-75, 37, 39, 43), "Illegal value for reverb room size\n");
-  // The longest travel time grows to about 134000 samples, past a block line.
+  // 4000 feet stretch the longest travel time past a 131072-sample line.
   EXPECT_EQ(setUp(4000, 37, 39, 43), "Please reduce room size in reverb!\n");
-  // A room whose surfaces alone are far beyond reach.
   EXPECT_EQ(setUp(1.0e30f, 37, 39, 43), "Please reduce room size in reverb!\n");
 }
 
 TEST(RecursiveReverbTest, FirstOutputsOfALeftImpulse) {
   const long n = 8192;
   RecurseReverbState s;
-  Accumulators acc(kBlockFrames);
-  std::vector<double> L(n, 0.0), R(n, 0.0);
-  L[0] = 600000.0;
-  run(s, acc, n, L.data(), R.data());
-
+  Accumulators a(kBlockFrames);
+  Impulse send(n, false);
+  run(s, a, n, send.L.data(), send.R.data());
   // Up to the front wall's 2007 samples only the direct quarters arrive.
+  testing::Cells L, R;
   for (long i = 0; i <= 2007; ++i) {
-    std::int64_t wantL = 0, wantR = 0;
-    if (i == 1138) wantL = 150000;                 // left wall
-    if (i == 806 || i == 2007) wantL = 75000, wantR = 150000;  // floor, front wall
-    ASSERT_EQ(acc.returnL[i], wantL) << i;
-    ASSERT_EQ(acc.returnR[i], wantR) << i;
+    if (a.returnL[i]) L[i] = a.returnL[i];
+    if (a.returnR[i]) R[i] = a.returnR[i];
   }
+  EXPECT_EQ(L, (testing::Cells{{806, 75000}, {1138, 150000}, {2007, 75000}}));
+  EXPECT_EQ(R, (testing::Cells{{806, 150000}, {2007, 150000}}));
   // Each node the send reached passes a sixth to every other node.
   for (int m : {kFront, kLeft, kFloor}) {
     for (int j = 1; j <= kReverbNodes; ++j) {
@@ -103,33 +88,25 @@ TEST(RecursiveReverbTest, FirstOutputsOfALeftImpulse) {
 
 TEST(RecursiveReverbTest, WidthDecidesTheFarSide) {
   const long n = 4096;
-  std::vector<double> L(n, 0.0), R(n, 0.0);
-  L[0] = 600000.0;
-  R[0] = 600000.0;
-  {
-    // Width 0: front wall and floor reach only the right, rear wall and
-    // ceiling only the left.
+  Impulse send(n, true);
+  // width -> Width, and the left output of the floor (806) and ceiling (1261).
+  const struct {
+    float width, Width;
+    std::int64_t floorL, ceilingR;
+  } cases[] = {{50, 0.5f, 75000, 75000},
+               {100, 0.0f, 0, 0},
+               {0, 1.0f, 150000, 150000},
+               {150, 0.0f, 0, 0},
+               {-10, 1.0f, 150000, 150000}};
+  for (const auto& c : cases) {
     RecurseReverbState s;
-    Accumulators acc(kBlockFrames);
-    run(s, acc, n, L.data(), R.data(), 100);
-    EXPECT_EQ(acc.returnL[806], 0);
-    EXPECT_EQ(acc.returnR[806], 150000);
-    EXPECT_EQ(acc.returnL[1178], 150000);
-    EXPECT_EQ(acc.returnR[1178], 0);
-    EXPECT_EQ(acc.returnL[1261], 150000);
-    EXPECT_EQ(acc.returnR[1261], 0);
-    EXPECT_EQ(acc.returnR[1509], 150000);  // right wall
-    EXPECT_EQ(acc.returnL[1509], 0);
-  }
-  {
-    // Width 1: those four nodes feed both sides alike.
-    RecurseReverbState s;
-    Accumulators acc(kBlockFrames);
-    run(s, acc, n, L.data(), R.data(), 0);
-    for (long at : {806, 1178, 1261, 2007}) {
-      EXPECT_EQ(acc.returnL[at], 150000) << at;
-      EXPECT_EQ(acc.returnR[at], 150000) << at;
-    }
+    Accumulators a(kBlockFrames);
+    run(s, a, n, send.L.data(), send.R.data(), c.width);
+    EXPECT_EQ(s.Width, c.Width) << c.width;
+    EXPECT_EQ(a.returnL[806], c.floorL) << c.width;
+    EXPECT_EQ(a.returnR[806], 150000) << c.width;
+    EXPECT_EQ(a.returnL[1261], 150000) << c.width;
+    EXPECT_EQ(a.returnR[1261], c.ceilingR) << c.width;
   }
 }
 
@@ -137,101 +114,56 @@ TEST(RecursiveReverbTest, ShortFirstBlockIsAccepted) {
   // A preview shorter than the room's longest travel time used to be refused.
   const long n = 1000;
   RecurseReverbState s;
-  Accumulators acc(kBlockFrames);
-  std::vector<double> L(n, 0.0), R(n, 0.0);
-  L[0] = 600000.0;
+  Accumulators a(kBlockFrames);
+  Impulse send(n, false);
   MessageCapture cap;
-  run(s, acc, n, L.data(), R.data());
+  run(s, a, n, send.L.data(), send.R.data());
   EXPECT_EQ(cap.text(), "");
-  EXPECT_EQ(acc.returnL[806], 75000);
-  EXPECT_EQ(acc.returnR[806], 150000);
-  EXPECT_EQ(acc.spillL[1138 - n], 150000);
-  EXPECT_EQ(acc.spillR[2007 - n], 150000);
-  // Shares past the block wait in the spill lines.
-  EXPECT_EQ(s.spill[kRight][2511 - n], 100000);
-}
-
-// Sum of squares of one side over a stretch of the output stream.
-double energy(const std::vector<std::int64_t>& v, long from, long to) {
-  double e = 0.0;
-  for (long i = from; i < to; ++i) e += static_cast<double>(v[i]) * static_cast<double>(v[i]);
-  return e;
+  EXPECT_EQ(a.returnR[806], 150000);
+  EXPECT_EQ(a.spillL[1138 - n], 150000);
+  EXPECT_EQ(s.spill[kRight][2511 - n], 100000);  // a share waiting for the next block
 }
 
 TEST(RecursiveReverbTest, TailDecaysOverManyBlocksAndDiesOut) {
-  const long n = 8192;
+  const long n = 8192, blocks = 40;
+  std::vector<double> L(n * blocks, 0.0), R(n * blocks, 0.0);
+  for (long i = 0; i < 64; ++i) L[i] = i % 2 ? 1.0e6 : -1.0e6, R[i] = i % 3 ? 7.0e5 : -9.0e5;
   RecurseReverbState s;
-  Accumulators acc(kBlockFrames);
-  std::vector<double> burstL(n, 0.0), burstR(n, 0.0), silence(n, 0.0);
-  for (long i = 0; i < 64; ++i) {
-    burstL[i] = (i % 2 ? 1.0e6 : -1.0e6);
-    burstR[i] = (i % 3 ? 7.0e5 : -9.0e5);
+  Accumulators a(kBlockFrames);
+  a.render(std::vector<long>(blocks, n),
+           [&](long len, long pos) { run(s, a, len, &L[pos], &R[pos]); });
+  std::vector<double> energy(blocks, 0.0);
+  for (long i = 0; i < n * blocks; ++i) {
+    energy[i / n] += static_cast<double>(a.streamL[i]) * static_cast<double>(a.streamL[i]) +
+                     static_cast<double>(a.streamR[i]) * static_cast<double>(a.streamR[i]);
   }
-  std::vector<double> energies;
-  for (int block = 0; block < 60; ++block) {
-    acc.startBlock();
-    const bool first = block == 0;
-    run(s, acc, n, first ? burstL.data() : silence.data(), first ? burstR.data() : silence.data());
-    energies.push_back(energy(acc.returnL, 0, n) + energy(acc.returnR, 0, n));
+  // Six blocks after the burst the tail is still fading; truncation ends it.
+  for (int b = 1; b <= 6; ++b) {
+    EXPECT_GT(energy[b], 0.0) << b;
+    EXPECT_LT(energy[b], energy[b - 1]) << b;
   }
-  // The tail reaches well past the block the burst was in, fading all along.
-  for (int block = 1; block <= 6; ++block) {
-    EXPECT_GT(energies[block], 0.0) << block;
-    EXPECT_LT(energies[block], energies[block - 1]) << block;
-  }
-  // Truncation ends it: nothing is left in the network.
-  EXPECT_EQ(energies.back(), 0.0);
-  for (int j = 1; j <= kReverbNodes; ++j) {
-    EXPECT_TRUE(std::all_of(s.spill[j].begin(), s.spill[j].end(), [](auto v) { return v == 0; }));
-  }
-}
-
-std::pair<std::vector<std::int64_t>, std::vector<std::int64_t>> render(
-    const std::vector<double>& sendL, const std::vector<double>& sendR,
-    const std::vector<long>& blocks) {
-  RecurseReverbState s;
-  Accumulators acc(kBlockFrames);
-  std::vector<std::int64_t> outL, outR;
-  long pos = 0;
-  for (long n : blocks) {
-    acc.startBlock();
-    run(s, acc, n, sendL.data() + pos, sendR.data() + pos);
-    outL.insert(outL.end(), acc.returnL.begin(), acc.returnL.begin() + n);
-    outR.insert(outR.end(), acc.returnR.begin(), acc.returnR.begin() + n);
-    pos += n;
-  }
-  return {outL, outR};
+  EXPECT_EQ(energy.back(), 0.0);
+  for (int j = 1; j <= kReverbNodes; ++j) EXPECT_EQ(testing::nonZero(s.spill[j]), testing::Cells{});
 }
 
 TEST(RecursiveReverbTest, BlockSplitInvariance) {
-  // The carried tail is added to the next block's send before truncation, so
-  // the split is exact for whole-number sends (the pieces are at least the
-  // longest travel time, as every block but the mix's last one is).
+  // The carried tail joins the next block's send before truncation, so the
+  // split is exact for whole-number sends, and pieces must be at least the
+  // longest travel time (2511), as every block but the mix's last one is.
   const long part = 16384;
-  const long longest = 2511;
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> sample(-2000000, 2000000);
-  std::vector<double> sendL(3 * part, 0.0), sendR(3 * part, 0.0);
-  for (long i = 0; i < 2 * part; ++i) {
-    sendL[i] = sample(rng);
-    sendR[i] = sample(rng);
-  }
-  const auto whole = render(sendL, sendR, {2 * part, part});
-  for (int trial = 0; trial < 3; ++trial) {
-    std::vector<long> blocks;
-    std::uniform_int_distribution<long> size(longest, part);
-    long left = 2 * part;
-    while (left > 0) {
-      long n = size(rng);
-      if (left - n < longest) n = left <= part ? left : left / 2;
-      blocks.push_back(n);
-      left -= n;
-    }
-    blocks.push_back(part);
-    const auto split = render(sendL, sendR, blocks);
-    EXPECT_EQ(split.first, whole.first) << "trial " << trial;
-    EXPECT_EQ(split.second, whole.second) << "trial " << trial;
-  }
+  std::vector<double> L(3 * part, 0.0), R(3 * part, 0.0);
+  for (long i = 0; i < 2 * part; ++i) L[i] = sample(rng), R[i] = sample(rng);
+  auto render = [&](const std::vector<long>& blocks) {
+    RecurseReverbState s;
+    Accumulators a(kBlockFrames);
+    a.render(blocks, [&](long n, long pos) { run(s, a, n, &L[pos], &R[pos]); });
+    return std::pair{a.streamL, a.streamR};
+  };
+  const auto whole = render({2 * part, part});
+  EXPECT_EQ(render({2511, 9000, 17003, 4254, part}), whole);
+  EXPECT_EQ(render({part - 1, part + 1, part}), whole);
 }
 
 }  // namespace
