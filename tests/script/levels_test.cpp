@@ -1,0 +1,246 @@
+#include "script/levels.h"
+
+#include <cmath>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/messages.h"
+#include "script_test_util.h"
+
+namespace sorvan {
+namespace {
+
+using testing::makeInputs;
+using testing::readScript;
+
+const FaderTable& fader(const MixScript& s, int c) { return s.levels.faders[c]; }
+
+TEST(LevelsTest, StoredLevelsAndFaderFlags) {
+  MixScript s = readScript("\nv\t1\t-6\nt\t0\t1\t0\nv\t1\t0\nv\tG\t3\t-6\nv\t0\t0\nv\t7\t-200\n");
+  EXPECT_EQ(fader(s, 1).count, 2);
+  EXPECT_EQ(fader(s, 1).level[0], 67268211);
+  EXPECT_EQ(fader(s, 1).time[0], 0) << "entries before the first t take time 0";
+  EXPECT_EQ(fader(s, 1).level[1], 134217728);
+  EXPECT_EQ(fader(s, 1).time[1], 48000);
+  EXPECT_EQ(fader(s, 130).level[0], 67268211);
+  EXPECT_TRUE(s.levels.submixVolume[3]);
+  EXPECT_EQ(fader(s, 0).count, 1);
+  EXPECT_FALSE(s.levels.masterVolume) << "channel field 0 stores but is not played back";
+  EXPECT_EQ(fader(s, 7).level[0], 8) << "clamped to -144 dB";
+  EXPECT_TRUE(readScript("\nv\tM\t0\n").levels.masterVolume);
+
+  ScriptInputs percent = makeInputs("\nv\t1\t50\nv\t2\t100\n");
+  percent.percent = true;
+  MixScript p = readScript(percent);
+  EXPECT_EQ(fader(p, 1).level[0], 67108864);
+  EXPECT_EQ(fader(p, 2).level[0], 134217728);
+}
+
+TEST(LevelsTest, RangeWarningsNameTheEntryOfItsOwnFader) {
+  MessageCapture cap;
+  readScript("\nt\t0\t0\t0\nv\t1\t0\nv\t1\t0\nv\t2\t20\nv\t1\t15\nvca\t4\t13\nvca\t12\t0\n");
+  EXPECT_EQ(cap.text(),
+            ">> Warning: fader 2 (entry 1) set above 12.02 dB\n"
+            ">> Warning: fader 1 (entry 3) set above 12.02 dB\n"
+            ">> Warning: fader 4 (entry 1) set above 12.02 dB\n");
+  MixScript s = readScript("\nvca\t12\t0\nvca\t3\t-6\n");
+  EXPECT_EQ(s.levels.vcas[0].count, 1) << "a bad VCA number goes to VCA 0";
+  EXPECT_EQ(s.levels.vcas[3].level[0], 67268211);
+}
+
+TEST(LevelsTest, RampsOnInitialEntriesAndPastTheSongAreCorrected) {
+  ScriptInputs in = makeInputs(
+      "\nt\t0\t0\t0\nv\t1\t0\nrmp\t1\nv\t2\t0\nv\t2\t-6\nrmp\t1\n"
+      "t\t0\t1\t0\nv\t1\t-6\nrmp\t-1\n"
+      "t\t0\t9\t0\nv\t1\t0\nrmp\t2\nvca\t2\t0\nvca\t2\t-6\nrmp\t2\n"
+      "inc\t5\nv\t3\t0\nrmp\t1\n");
+  in.songLength = 480000;
+  MessageCapture cap;
+  MixScript s = readScript(in);
+  EXPECT_EQ(cap.text(),
+            "Error:  A ramp was found under an initial volume entry (channel 1).\n"
+            "This is for initial volume only.\n"
+            "Error:  A ramp was found under an initial volume entry (channel 2).\n"
+            "This is for initial volume only.\n"
+            "Error:  Time entry for volume ramp is less than zero. Ramp reset to 0.\n"
+            "Adjusted volume ramp that exceeded song length (channel 1)\n"
+            "Adjusted vca ramp that exceeded song length (channel 2)\n"
+            "Error:  A ramp was found under an initial volume entry (channel 3).\n"
+            "This is for initial volume only.\n"
+            "Adjusted volume ramp that exceeded song length (channel 3)\n"
+            "Error:  Time entry for volume ramp is less than zero. Ramp reset to 0.\n");
+  EXPECT_EQ(fader(s, 1).ramp[0], 0);
+  EXPECT_EQ(fader(s, 1).ramp[2], 48000) << "cut to end at the song's end";
+  EXPECT_EQ(s.levels.vcas[2].ramp[1], 48000);
+  EXPECT_EQ(fader(s, 3).ramp[0], 0);
+}
+
+TEST(LevelsTest, ShapesOffsetsPolarityAndPan) {
+  MessageCapture cap;
+  MixScript s = readScript(
+      "\nt\t0\t1\t0\nv\t1\t0\nshape\t10\nv\t2\t0\nshape\t0.125\nofs\t-0.5\nvca\t1\t0\nshape\t8\n"
+      "ofs\t0.25\npol\t3\t2\npol\t4\t-1\npol\tG\t1\t-1\np\t5\t-100\np\t6\t150\np\tM\t-101\n");
+  EXPECT_EQ(fader(s, 1).shape[0], 1.0f) << "10 is ignored";
+  EXPECT_EQ(fader(s, 2).shape[0], 0.125f);
+  EXPECT_EQ(fader(s, 2).time[0], 24000);
+  EXPECT_EQ(s.levels.vcas[1].shape[0], 8.0f);
+  EXPECT_EQ(s.levels.vcas[1].time[0], 60000);
+  EXPECT_EQ(s.levels.polarity[3], 1);
+  EXPECT_EQ(s.levels.polarity[4], -1);
+  EXPECT_EQ(s.levels.polarity[128], -1);
+  EXPECT_EQ(s.levels.panPosition[5], -100);
+  EXPECT_EQ(s.levels.panPosition[6], 0);
+  EXPECT_EQ(cap.text(),
+            "Pan on channel 0 appears to be set wrong.  Setting to 0.\n"
+            "Pan on channel 6 appears to be set wrong.  Setting to 0.\n");
+}
+
+TEST(LevelsTest, TrimsScaleAndMasterTrim) {
+  MessageCapture cap;
+  MixScript s = readScript(
+      "\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t12\nv\tM\t0\nv\tG\t1\t0\n"
+      "trim\t1\t30\ntrim\t2\t-6\ntrim\t4\t18\nscale\t2\nscale\t10\nmtrim\t30\nmtrim\t-1\n"
+      "fxg\tM\t6\nfxg\t3\t30\nfxg\t5\t-6\tx\n");
+  EXPECT_EQ(cap.text(),
+            "Channel 1 volume trim set above 24 dB. Trim bypassed.\n"
+            ">> Warning: fader 4 (entry 1) set above 12.02 dB\n"
+            "Scale function value is set above 8.  Scale bypassed\n"
+            "Master Trim is set above allowed value of 24 dB\n Master trim bypassed\n"
+            ">> Warning! Volume entry 1 on channel 3 is above +12 dB.  \n"
+            "Entry reset to -144 dB\n");
+  EXPECT_FALSE(s.levels.trimOn[1]);
+  EXPECT_TRUE(s.levels.trimOn[2]);
+  // The bypassed scale of 10 is not applied: 2, then -1 dB.
+  EXPECT_EQ(fader(s, 1).level[0], 239243351);
+  EXPECT_EQ(fader(s, 2).level[0], 119905712);
+  EXPECT_EQ(fader(s, 3).level[0], 0);
+  EXPECT_EQ(fader(s, 0).level[0], 134217728) << "master trim spares the master";
+  EXPECT_EQ(fader(s, 128).level[0], 134217728) << "and the submixes";
+  EXPECT_TRUE(s.levels.masterStripUsed);
+  EXPECT_DOUBLE_EQ(s.levels.effectsGain[0], std::pow(10.0, 0.3));
+  EXPECT_EQ(s.levels.effectsGain[3], 1.0) << "above 15.9 falls back to unity";
+  EXPECT_DOUBLE_EQ(s.levels.effectsGain[5], std::pow(10.0, -0.3));
+}
+
+TEST(LevelsTest, AutomaticRampsAndRampLimits) {
+  const char* text =
+      "\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nvca\t1\t0\n"
+      "t\t0\t1\t0\nv\t1\t-12\nv\t2\t-6\nrmp\t3\nvca\t1\t-6\nrmp\t3\nv\t4\t0\n"
+      "t\t0\t2\t0\nv\t2\t0\nrmp\t0.5\nvca\t1\t0\nv\t4\t-6\nrmp\t0.5\nt\t0\t0\t500\nv\t4\t0\n";
+  MixScript s = readScript(text);
+  EXPECT_EQ(fader(s, 1).ramp[1], 3000) << "12 dB at 192 dB/s and 48 kHz";
+  EXPECT_EQ(fader(s, 2).ramp[1], 48000) << "cut at the next entry";
+  EXPECT_EQ(s.levels.vcas[1].ramp[1], 48000);
+  EXPECT_EQ(s.levels.vcas[1].ramp[2], 0) << "VCAs get no automatic ramps";
+  EXPECT_EQ(fader(s, 4).ramp[1], 24000) << "an earlier next entry does not cut the ramp";
+
+  ScriptInputs slow = makeInputs(text);
+  slow.dbps = 96.0;
+  EXPECT_EQ(readScript(slow).levels.faders[1].ramp[1], 6000);
+}
+
+TEST(LevelsTest, PanGainsFollowTheLawAndSourceType) {
+  const char* text = "\np\t1\t50\np\t2\t50\np\t3\t-50\np\tG\t1\t50\np\t5\t20\ndp\t5\t-40\ndp\t6\t150"
+                     "\ndp\t200\t10\n";
+  ScriptInputs in = makeInputs(text, "\npan\t3\npan\t5\n");
+  in.sourceChannels[2] = 1;
+  in.sourceChannels[3] = 1;
+  in.sourceChannels[4] = 1;
+  in.sourceChannels[5] = 1;
+  MessageCapture cap;
+  const MixScript s = readScript(in);
+  EXPECT_EQ(cap.text(), ">> Warning: delay pan channel 200 is out of range and is ignored.\n");
+  const LevelTables& t = s.levels;
+  EXPECT_EQ(t.panLaw, 3.0f) << "the first pan entry counts";
+  EXPECT_EQ(t.panGainL[1], 0.5f);
+  EXPECT_EQ(t.panGainR[1], 1.0f);
+  EXPECT_NEAR(t.panGainL[2], 0.354, 5e-4);
+  EXPECT_NEAR(t.panGainR[2], 0.841, 5e-4);
+  EXPECT_NEAR(t.panGainL[3], 0.841, 5e-4);
+  EXPECT_NEAR(t.panGainR[3], 0.354, 5e-4);
+  EXPECT_FLOAT_EQ(t.panGainL[4], 0.70794576f);
+  EXPECT_EQ(t.panGainL[128], 0.5f) << "submixes use the balance law";
+  EXPECT_EQ(t.panPosition[5], -40);
+  EXPECT_EQ(t.panGainL[5], 1.0f);
+  EXPECT_EQ(t.panGainR[5], 1.0f);
+  EXPECT_TRUE(t.delayPanned[5]);
+  EXPECT_FALSE(t.delayPanned[2]);
+  EXPECT_EQ(t.delayPanPosition[6], 0);
+
+  in.prefsSection = "\npan\t0\n";
+  const LevelTables zero = readScript(in).levels;
+  EXPECT_EQ(zero.panGainL[2], 1.0f);
+  EXPECT_EQ(zero.panGainR[2], 1.0f);
+  EXPECT_TRUE(zero.delayPanned[2]) << "every mono channel is placed by delay";
+  EXPECT_FALSE(zero.delayPanned[1]);
+  EXPECT_EQ(zero.panPosition[5], 20) << "dp values are not used with a 0 dB law";
+
+  in.prefsSection = "\npan\t6.03\n";
+  EXPECT_EQ(readScript(in).levels.panLaw, 3.0f);
+  in.prefsSection = "\npan\t6.02\n";
+  EXPECT_NEAR(readScript(in).levels.panGainL[4], 0.5, 1e-4);
+}
+
+TEST(LevelsTest, InterpretLevelMidRampAndAfter) {
+  FaderTable table;
+  table.count = 3;
+  table.level = {134217728, 33554432, 134217728};
+  table.time = {1000, 48000, 200000};
+  table.ramp = {0, 48000, 10};
+  FaderState state;
+
+  InterpretLevel(table, state, 500);
+  EXPECT_EQ(state.entryIndex, 0);
+  EXPECT_EQ(state.current, 134217728);
+  InterpretLevel(table, state, 20000);
+  EXPECT_EQ(state.entryIndex, 1);
+  EXPECT_EQ(state.current, 134217728);
+
+  InterpretLevel(table, state, 72000);  // halfway down 12.04 dB
+  EXPECT_EQ(state.entryIndex, 2);
+  EXPECT_EQ(state.step, 24000);
+  EXPECT_NEAR(static_cast<double>(state.current), 67108864.0, 1.0);
+  EXPECT_EQ(state.start, 134217728);
+  EXPECT_EQ(state.target, 33554432);
+  EXPECT_NEAR(state.slope, -12.041199826559248 / 48000.0, 1e-15);
+
+  table.shape[1] = 2.0f;
+  InterpretLevel(table, state, 72000);  // a quarter of the way in dB
+  EXPECT_NEAR(static_cast<double>(state.current), 134217728.0 * std::pow(0.25, 0.25), 1.0);
+
+  InterpretLevel(table, state, 100000);
+  EXPECT_EQ(state.entryIndex, 2);
+  EXPECT_EQ(state.current, 33554432);
+  EXPECT_EQ(state.target, 33554432);
+
+  FaderTable empty;
+  InterpretLevel(empty, state, 5000);
+  EXPECT_EQ(state.entryIndex, 0);
+  EXPECT_EQ(state.current, 0);
+  EXPECT_EQ(state.startDb, -144.0);
+}
+
+TEST(LevelsTest, ExtraEntriesBeyondTheTableAreIgnored) {
+  std::string text = "\nt\t0\t0\t0\n";
+  for (int i = 0; i < 515; ++i) text += "v\t1\t-6\n";
+  text += "rmp\t1\nshape\t2\nofs\t1\n";
+  for (int i = 0; i < 513; ++i) text += "vca\t3\t0\n";
+  text += "v\t2\t0\nrmp\t1\n";
+  MessageCapture cap;
+  const MixScript s = readScript(text);
+  EXPECT_EQ(cap.text(),
+            ">> Warning: fader 1 has more than 512 entries; the extra entries are ignored.\n"
+            ">> Warning: vca 3 has more than 512 entries; the extra entries are ignored.\n"
+            "Error:  A ramp was found under an initial volume entry (channel 2).\n"
+            "This is for initial volume only.\n");
+  const FaderTable& last = fader(s, 1);
+  EXPECT_EQ(last.count, 512);
+  EXPECT_EQ(last.ramp[511], 0);
+  EXPECT_EQ(last.shape[511], 1.0f);
+  EXPECT_EQ(last.time[511], 0);
+  EXPECT_EQ(s.levels.vcas[3].count, 512);
+}
+
+}  // namespace
+}  // namespace sorvan

@@ -1,0 +1,105 @@
+#include "script/routing.h"
+
+#include <gtest/gtest.h>
+
+#include "base/messages.h"
+
+namespace sorvan {
+namespace {
+
+Routing route(std::string_view fader, ChannelActive& active, int tracks = 8) {
+  active.fill(1);
+  Routing routing;
+  readRouting(fader, tracks, active, routing);
+  return routing;
+}
+
+TEST(RoutingTest, UnlistedChannelsFeedTheMainBusAndListsReplaceIt) {
+  ChannelActive active;
+  Routing plain = route("\nend\n", active);
+  for (int c = 0; c <= kMaxTracks; ++c) {
+    EXPECT_EQ(plain.matrix[c][0], 1) << c;
+    for (int b = 1; b < kBusCount; ++b) EXPECT_EQ(plain.matrix[c][b], 0);
+  }
+  EXPECT_EQ(plain.busActive, (std::array<int, kBusCount>{1, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+  Routing r = route("\nsub\t3\t1,2\nsub\t0\t1\nsub\t3\t1,2,4 trailing\nend\nsub\t5\t7\n", active);
+  EXPECT_EQ(r.matrix[1][0], 1) << "listed under bus 0 as well";
+  EXPECT_EQ(r.matrix[1][3], 1);
+  EXPECT_EQ(r.matrix[2][0], 0) << "reaches the master only through submix 3";
+  EXPECT_EQ(r.matrix[2][3], 1);
+  EXPECT_EQ(r.matrix[4][3], 1) << "the later list for a bus replaces the earlier";
+  EXPECT_EQ(r.matrix[7][0], 1) << "entries after end are not read";
+  EXPECT_EQ(r.busActive[3], 1);
+  EXPECT_EQ(r.busActive[5], 0);
+}
+
+TEST(RoutingTest, MutedAndUnsoloedSubmixesSwitchOffTheirOnlyFeeders) {
+  ChannelActive active;
+  Routing muted = route("\nsub\t3\t1,2\nsub\t0\t2\nsub\t2\t4\nsubmu\t3\nsubmu\t9\n", active);
+  EXPECT_EQ(muted.busActive[3], 0);
+  EXPECT_EQ(active[1], 0) << "fed only the muted submix";
+  EXPECT_EQ(active[2], 1) << "still on bus 0";
+  EXPECT_EQ(active[4], 1);
+  EXPECT_EQ(active[5], 1);
+
+  Routing soloed = route("\nsub\t1\t5\nsub\t2\t6\nsub\t3\t7\nsubso\t2\nsubmu\t3\nsubso\t3\n", active);
+  EXPECT_EQ(soloed.solo[2], 1);
+  EXPECT_EQ(soloed.busActive[0], 1);
+  EXPECT_EQ(soloed.busActive[1], 0) << "not soloed";
+  EXPECT_EQ(soloed.busActive[2], 1);
+  EXPECT_EQ(soloed.busActive[3], 0) << "a soloed submix that was muted stays muted";
+  EXPECT_EQ(active[5], 0);
+  EXPECT_EQ(active[6], 1);
+  EXPECT_EQ(active[7], 0);
+  EXPECT_EQ(active[8], 1) << "bus 0 channels keep playing";
+}
+
+TEST(RoutingTest, FeederMutesLookOnlyAtTheTrackSlots) {
+  ChannelActive active;
+  route("\nsub\t1\t2,9\nsubmu\t1\n", active, 3);
+  EXPECT_EQ(active[2], 0);
+  EXPECT_EQ(active[9], 1) << "beyond the track count";
+
+  RoutingMatrix matrix{};
+  std::array<int, kBusCount> buses{};
+  active.fill(1);
+  CheckFeederMutes(buses, matrix, active, kBusCount, 1);
+  EXPECT_EQ(active[1], 1) << "fewer than two slots: nothing examined";
+  CheckFeederMutes(buses, matrix, active, kBusCount, 500);
+  EXPECT_EQ(active[127], 0) << "slot count is bounded by the table";
+}
+
+TEST(RoutingTest, OutOfRangeNumbersAreReportedAndSkipped) {
+  ChannelActive active;
+  MessageCapture cap;
+  Routing r = route("\nsub\t9\t1,2\nsub\t1\t3,128\nVCA:\t0\t1\nVCA:\t9\t1\nVCA:\t2\t4,137\n",
+                    active);
+  EXPECT_EQ(cap.text(),
+            "Submix number out of range!\n"
+            "Channel assigned to sub 1 is out of range!\n"
+            "VCA fader out of range!\n"
+            "VCA fader out of range!\n"
+            "Channel assigned to VCA 2 is out of range!\n");
+  EXPECT_EQ(r.matrix[1][0], 1) << "the ignored sub 9 leaves channel 1 on the main bus";
+  EXPECT_EQ(r.matrix[3][1], 1);
+  EXPECT_EQ(r.vcaAssignment[1], 0);
+  EXPECT_EQ(r.vcaAssignment[4], 2);
+}
+
+TEST(RoutingTest, VcaListsUseChannelIndexesAndTheHighestVcaWins) {
+  ChannelActive active;
+  Routing none = route("\nend\n", active);
+  EXPECT_FALSE(none.anyVcaActive);
+
+  Routing r = route("\nVCA:\t5\t4\nVCA:\t2\t4,0,128\nVCA:\t1\t136\n", active);
+  EXPECT_TRUE(r.anyVcaActive);
+  EXPECT_EQ(r.vcaActive, (std::array<int, kVcaSlots>{0, 1, 1, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(r.vcaAssignment[4], 5);
+  EXPECT_EQ(r.vcaAssignment[0], 2) << "the master fader";
+  EXPECT_EQ(r.vcaAssignment[128], 2) << "submix 1";
+  EXPECT_EQ(r.vcaAssignment[136], 1);
+}
+
+}  // namespace
+}  // namespace sorvan
