@@ -1,0 +1,52 @@
+// Sources with exact sample values for end-to-end renders, output words read
+// back, and the arithmetic a plain fader applies on its way to the output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "e2e/session.h"
+
+namespace sorvan::e2e {
+
+// Writes interleaved integer samples (left first) as a PCM WAVE file of
+// `bits` (16 or 24) by handing raw bytes to sox.
+void writeSource(const Session& s, const std::string& name, int rate, int bits, int channels,
+                 const std::vector<std::int32_t>& samples);
+
+// The sample data of any WAVE file as sox decodes it, interleaved, as signed
+// integers of `bits` (16 or 24); a 16-bit file read as 24 bits comes out x 256.
+std::vector<std::int32_t> soxSamples(const Session& s, const std::string& name, int bits);
+
+// A rendered output, its 44-byte header checked for consistency.
+struct Rendered {
+  int channels = 0;
+  int bits = 0;
+  std::uint32_t rate = 0;
+  std::vector<std::int32_t> words;  // interleaved
+  std::size_t frames() const { return channels ? words.size() / static_cast<std::size_t>(channels) : 0; }
+  std::int32_t left(std::size_t i) const { return words[i * static_cast<std::size_t>(channels)]; }
+  std::int32_t right(std::size_t i) const {
+    return words[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channels - 1)];
+  }
+};
+Rendered readRendered(const Session& s, const std::string& name);
+
+// Interleaves two sides.
+std::vector<std::int32_t> stereo(const std::vector<std::int32_t>& left,
+                                 const std::vector<std::int32_t>& right);
+
+// A fader level from decibels: truncate(10^(dB/20) x 2^27).
+std::int64_t levelOf(double dB);
+
+// A stereo track channel at `level` (possibly a ramp's untruncated level),
+// centre, polarity +1: its side gain and the 24-bit output word it makes of
+// the channel sample x (bus value and word both truncated toward zero).
+double channelGain(double level);
+std::int64_t faderWord(std::int64_t x, double level);
+
+// Alternating signs: every sample is a zero crossing of the fader.
+std::vector<std::int32_t> alternating(std::size_t frames, std::int32_t amplitude);
+
+}  // namespace sorvan::e2e
