@@ -20,6 +20,8 @@
 #include "engine/mixer.h"
 #include "engine/report.h"
 #include "engine/session.h"
+#include "reverb/recursive_reverb.h"
+#include "reverb/tap_reverb.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
 #include "wave/header.h"
@@ -31,18 +33,61 @@ constexpr const char* kBanner =
     "Sorvan version 1.164 (w20e)\n"
     "Scripted offline multitrack mixing console\n";
 
+#ifndef SORVAN_BUILD
+#define SORVAN_BUILD "unknown"
+#endif
+
+constexpr const char* kUsage =
+    "Usage: sorvan [options] [tracks.txt [faders.txt [prefs.txt]]]\n"
+    "\n"
+    "Renders the mix described by the three text files of the current folder:\n"
+    "  tracks.txt   which WAVE recording feeds which channel\n"
+    "  faders.txt   the mix script (time entries, faders, routing, processors)\n"
+    "  prefs.txt    render settings (created with defaults when missing)\n"
+    "\n"
+    "Options:\n"
+    "  --check      read and check everything, print every warning, write nothing\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 rendered (or checked) without errors; 1 different sample rates,\n"
+    "impossible reverb room, or the fader-file prompt was ended; 2 configuration or\n"
+    "time error; 3 an output file could not be created, written or closed.\n"
+    "\n"
+    "The user guide is docs/guide.md; the manual page is sorvan(1).\n";
+
 struct CommandLine {
   std::string tracksPath = "tracks.txt";
   std::string faderPath = "faders.txt";
   std::string prefsPath = "prefs.txt";
+  bool check = false;
+  bool help = false;
+  bool version = false;
 };
 
-// A later position counts only when every earlier one is present.
+// Arguments starting with "--" are options; the others keep their positions,
+// and a later position counts only when every earlier one is present.
 CommandLine parseCommandLine(int argc, char** argv) {
   CommandLine cmd;
-  if (argc > 1) cmd.tracksPath = argv[1];
-  if (argc > 2) cmd.faderPath = argv[2];
-  if (argc > 3) cmd.prefsPath = argv[3];
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0) {
+      positional.push_back(arg);
+    } else if (arg == "--check") {
+      cmd.check = true;
+    } else if (arg == "--help") {
+      cmd.help = true;
+    } else if (arg == "--version") {
+      cmd.version = true;
+    } else {
+      say("Unknown option %s (see sorvan --help)\n", arg.c_str());
+      throw Fatal(exit_status::kConfig);
+    }
+  }
+  if (positional.size() > 0) cmd.tracksPath = positional[0];
+  if (positional.size() > 1) cmd.faderPath = positional[1];
+  if (positional.size() > 2) cmd.prefsPath = positional[2];
   return cmd;
 }
 
@@ -52,8 +97,12 @@ bool pathExists(const char* path) {
 }
 
 // Creates a default file under its fixed name unless a file of that name
-// exists already; either way the run goes on with `text`.
-void createDefaultFile(const char* name, const std::string& text) {
+// exists already; either way the run goes on with `text`. A check only says so.
+void createDefaultFile(const char* name, const std::string& text, bool check) {
+  if (check) {
+    say("Check: would create %s with default settings.\n", name);
+    return;
+  }
   if (pathExists(name)) {
     say("%s already exists and was left unchanged; using the default text for this run.\n", name);
     return;
@@ -61,11 +110,12 @@ void createDefaultFile(const char* name, const std::string& text) {
   writeWholeFile(name, text);
 }
 
-TextFile loadPreferences(const std::string& path) {
+TextFile loadPreferences(const std::string& path, bool check) {
   if (auto file = loadTextFile(path)) return std::move(*file);
   say("\nWarning: prefs.txt file was not found...");
-  createDefaultFile("prefs.txt", kDefaultPreferencesText);
-  sayLine("...created one for you.");
+  if (check) say("\n");
+  createDefaultFile("prefs.txt", kDefaultPreferencesText, check);
+  if (!check) sayLine("...created one for you.");
   return makeTextFile(kDefaultPreferencesText);
 }
 
@@ -88,9 +138,15 @@ std::string defaultFaderText(int trackCount, double level) {
   return text + "end\n";
 }
 
-TextFile loadFaders(const std::string& path, int trackCount) {
+TextFile loadFaders(const std::string& path, int trackCount, bool check) {
   if (auto file = loadTextFile(path)) return std::move(*file);
   sayLine("faders.txt file was not found");
+  if (check) {
+    // A check asks nothing: it goes on as if 0 dB had been entered.
+    const std::string text = defaultFaderText(trackCount, 0.0);
+    createDefaultFile("faders.txt", text, check);
+    return makeTextFile(text);
+  }
   sayLine("Enter the default fader value or -999 to exit.");
   sayFlush();
   double level = 0.0;
@@ -100,7 +156,7 @@ TextFile loadFaders(const std::string& path, int trackCount) {
   }
   if (level == -999.0) throw Fatal(exit_status::kUser);
   const std::string text = defaultFaderText(trackCount, level);
-  createDefaultFile("faders.txt", text);
+  createDefaultFile("faders.txt", text, check);
   return makeTextFile(text);
 }
 
@@ -125,6 +181,20 @@ void refuseOutputOverInput(const std::string& output, const std::vector<std::str
       say("Error: output file %s is also an input\n", output.c_str());
       throw Fatal(exit_status::kConfig);
     }
+  }
+}
+
+// The reverb rooms are checked when the reverbs first run; a check runs the
+// same set-up so that an impossible room fails here too.
+void checkReverbRooms(const ReverbSettings& r, double rate) {
+  if (r.tapInUse || r.masterFedTap) {
+    TapReverbState tapState;
+    int taps = r.taps;
+    setupDiscreteReverb(tapState, kBlockFrames, rate, r.tapRoom, taps, r.p1, r.p2, r.p3);
+  }
+  if (r.recursiveInUse || r.masterFedRecursive) {
+    auto recursive = std::make_unique<RecurseReverbState>();
+    setupRecurseReverb(*recursive, rate, r.recursiveRoom, r.p1, r.p2, r.p3, r.width);
   }
 }
 
@@ -166,7 +236,7 @@ int run(const CommandLine& cmd) {
   const std::clock_t startClock = std::clock();
 
   // Stage 2: preferences pre-scan.
-  TextFile prefsFile = loadPreferences(cmd.prefsPath);
+  TextFile prefsFile = loadPreferences(cmd.prefsPath, cmd.check);
   warnPreferencesLines(prefsFile);
   const PreScan pre = preScanPreferences(prefsFile.section());
   const int verbosity = pre.verbosity;
@@ -185,7 +255,7 @@ int run(const CommandLine& cmd) {
   }
 
   // Stage 4: fader file.
-  TextFile faderFile = loadFaders(cmd.faderPath, trackCount);
+  TextFile faderFile = loadFaders(cmd.faderPath, trackCount, cmd.check);
   if (verbosity > 1) warnFaderLines(faderFile);
   removeSectionSpaces(faderFile);
 
@@ -205,10 +275,12 @@ int run(const CommandLine& cmd) {
   for (const std::string* out : {&prefs.outputPath, &statsPath, &faderReportPath})
     refuseOutputOverInput(*out, inputs);
   OutputFile output;
-  output.open(prefs.outputPath, static_cast<std::size_t>(prefs.outputBits / 3) * 262144);
-  const auto header = MAKE_HEADER(sources.sampleRate, static_cast<unsigned>(prefs.outputBits),
-                                  prefs.mono ? 1 : 2, prefs.renderLength);
-  output.write(header.data(), header.size());
+  if (!cmd.check) {
+    output.open(prefs.outputPath, static_cast<std::size_t>(prefs.outputBits / 3) * 262144);
+    const auto header = MAKE_HEADER(sources.sampleRate, static_cast<unsigned>(prefs.outputBits),
+                                    prefs.mono ? 1 : 2, prefs.renderLength);
+    output.write(header.data(), header.size());
+  }
 
   // Stage 7: the mix script.
   ScriptInputs scriptIn;
@@ -242,6 +314,11 @@ int run(const CommandLine& cmd) {
   if (effects->reverbs.anyInUse()) plan.tapMode = readTapMode(prefsFile.section());
   const bool recursiveRuns =
       effects->reverbs.recursiveInUse || effects->reverbs.masterFedRecursive;
+  if (cmd.check) {
+    checkReverbRooms(effects->reverbs, sources.rate);
+    sayLine("Check complete: the session is ready to render; nothing was written.");
+    return exit_status::kOk;
+  }
   if (plan.tapMode != 0 && recursiveRuns) {
     const std::string tapPath =
         pre.mixDir.value_or("") + (plan.tapMode == 1 ? "revTap.wav" : "rtnTap.wav");
@@ -291,7 +368,16 @@ int run(const CommandLine& cmd) {
 
 int runMain(int argc, char** argv) {
   try {
-    return run(parseCommandLine(argc, argv));
+    const CommandLine cmd = parseCommandLine(argc, argv);
+    if (cmd.help) {
+      say("%s", kUsage);
+      return exit_status::kOk;
+    }
+    if (cmd.version) {
+      say("Sorvan version 1.164 (w20e)\nbuild %s\n", SORVAN_BUILD);
+      return exit_status::kOk;
+    }
+    return run(cmd);
   } catch (const Fatal& fatal) {
     std::fflush(stdout);
     return fatal.status;
