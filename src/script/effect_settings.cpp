@@ -1,5 +1,6 @@
 #include "script/effect_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -49,7 +50,9 @@ void readStripKeyword(const EffectInputs& in, const char* keyword, int count, St
   for (int index = 0; index < kStripCount; ++index) {
     const double* f = &table[static_cast<std::size_t>(index) * kFieldStride];
     if (f[0] != 1.0) continue;
-    if (processor != kProcessorCount) s.enabled[processor][index] = 1;
+    // Row 0 is also where a channel field of 0 (or one that is no number)
+    // lands; only an entry written with "M" gives the master the processor.
+    if (index != 0 || master) s.enabled[processor][index] = 1;
     each(index, f);
   }
 }
@@ -205,47 +208,112 @@ int processorByName(const char* name) {
   return -1;
 }
 
-// Order entries: a token starting with "o", a processor name, a channel and a
-// position. A token starting with "o" that is not followed by a processor
-// name consumes only itself, so "ofs" entries and mix names cannot swallow
-// the entry after them.
-void readOrderEntries(const EffectInputs& in, StripSettings& s) {
-  std::vector<std::string> tokens;
-  Tokenizer tok(in.faderSection);
-  for (const char* t = tok.next("\t\n:"); t && !isEndToken(t); t = tok.next("\t\n:"))
-    tokens.emplace_back(t);
+// A token of the order pass: where it stands in the section and on which line.
+struct OrderToken {
+  std::string_view text;
+  std::size_t offset;
+  int line;
+};
+
+// The section cut at tab, newline and colon, up to the token "end".
+std::vector<OrderToken> orderTokens(std::string_view section) {
+  // A zero byte ends the text, as for every other scan.
+  section = section.substr(0, std::min(section.size(), section.find('\0')));
+  std::vector<OrderToken> tokens;
+  int line = 0;
+  std::size_t p = 0;
+  while (p < section.size()) {
+    const char c = section[p];
+    if (c == '\n' || c == '\t' || c == ':') {
+      if (c == '\n') ++line;
+      ++p;
+      continue;
+    }
+    const std::size_t stop = std::min(section.size(), section.find_first_of("\t\n:", p));
+    const std::string_view text = section.substr(p, stop - p);
+    if (text == "end") break;
+    tokens.push_back({text, p, line});
+    p = stop;
+  }
+  return tokens;
+}
+
+struct OrderEntry {
+  int processor;
+  std::int64_t index;  // may lie outside the table; such an entry is ignored
+  int position;
+  std::size_t nameOffset;  // where the processor name stands in the section
+  std::size_t nameLength;
+};
+
+// Order entries: a token starting with "o", then on the same line a processor
+// name, a channel and a position. A token starting with "o" that is not
+// followed on its line by a complete entry consumes only itself, so an "ofs"
+// entry or a mix name cannot swallow the entry or the processor line after it.
+std::vector<OrderEntry> findOrderEntries(std::string_view section) {
+  const std::vector<OrderToken> tokens = orderTokens(section);
+  auto onLine = [&](std::size_t at, int line) {
+    return at < tokens.size() && tokens[at].line == line;
+  };
+  auto integer = [&](std::size_t at) { return readInteger(std::string(tokens[at].text).c_str()); };
+  std::vector<OrderEntry> entries;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (tokens[i][0] != 'o' || i + 1 >= tokens.size()) continue;
-    const int processor = processorByName(tokens[i + 1].c_str());
+    if (tokens[i].text[0] != 'o') continue;
+    const int line = tokens[i].line;
+    if (!onLine(i + 1, line)) continue;
+    const int processor = processorByName(std::string(tokens[i + 1].text).c_str());
     if (processor < 0) continue;
     std::size_t at = i + 2;
-    if (at >= tokens.size()) break;
+    if (!onLine(at, line)) continue;
     std::int64_t index = 0;
-    if (tokens[at][0] == 'M') {
-      index = 0;
-    } else if (tokens[at][0] == 'G') {
+    const char first = tokens[at].text[0];
+    if (first == 'G') {
       ++at;
-      index = at < tokens.size() ? kSubmixBase + readIntegerAs<int>(tokens[at].c_str()) : -1;
-    } else {
-      index = readInteger(tokens[at].c_str());
+      if (!onLine(at, line)) continue;
+      const std::int64_t submix = integer(at);
+      index = submix < kLevelSlots ? kSubmixBase + submix : kLevelSlots;
+    } else if (first != 'M') {
+      index = integer(at);
     }
     ++at;
-    const int position = at < tokens.size() ? readIntegerAs<int>(tokens[at].c_str()) : 0;
+    if (!onLine(at, line)) continue;
+    entries.push_back({processor, index, saturateTo<int>(integer(at)), tokens[i + 1].offset,
+                       tokens[i + 1].text.size()});
     i = at;
-    if (index < 0 || index >= kLevelSlots) continue;
-    s.position[processor][static_cast<std::size_t>(index)] = position;
   }
+  return entries;
+}
+
+void applyOrderEntries(const std::vector<OrderEntry>& entries, StripSettings& s) {
+  for (const OrderEntry& e : entries) {
+    // Slots 0..136 exist; anything else names no strip.
+    if (e.index < 0 || e.index >= kLevelSlots) continue;
+    s.position[e.processor][static_cast<std::size_t>(e.index)] = e.position;
+  }
+}
+
+// The section as the processor passes read it: the processor name inside an
+// order entry is blanked, so that "order comp 2 1" is not also read as a
+// compressor entry whose fields run on into the lines below it.
+std::string withoutOrderNames(std::string_view section, const std::vector<OrderEntry>& entries) {
+  std::string text(section);
+  for (const OrderEntry& e : entries) text.replace(e.nameOffset, e.nameLength, e.nameLength, '\t');
+  return text;
 }
 
 }  // namespace
 
 void readEffectSettings(const EffectInputs& in, EffectSettings& out) {
   if (in.verbosity > 1) sayLine("Reading effect settings...");
-  readCompressors(in, out.strips);
-  readFilters(in, out.strips);
-  readSends(in, out.strips, out.reverbs);
+  const std::vector<OrderEntry> order = findOrderEntries(in.faderSection);
+  const std::string processorText = withoutOrderNames(in.faderSection, order);
+  EffectInputs processors = in;
+  processors.faderSection = processorText;
+  readCompressors(processors, out.strips);
+  readFilters(processors, out.strips);
+  readSends(processors, out.strips, out.reverbs);
   readReverbEntries(in, out.reverbs);
-  readOrderEntries(in, out.strips);
+  applyOrderEntries(order, out.strips);
 }
 
 }  // namespace sorvan

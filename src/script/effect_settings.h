@@ -42,6 +42,7 @@ struct StripSettings {
   PeakCompressorSettings comp;
   LimiterSettings lim;
   // Which processors a strip has, and where each runs (1..11; others never).
+  // The master (index 0) has a processor only through an entry written "M".
   std::array<std::array<int, kStripCount>, kProcessorCount> enabled{};
   std::array<std::array<int, kLevelSlots>, kProcessorCount> position{};
   bool masterStripInUse = false;  // an "M" entry of any strip keyword (or "fxg")
