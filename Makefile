@@ -17,7 +17,9 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The loudness tests compare with FFmpeg's meter.
 test: build
+	@scripts/ensure-deps.sh ffmpeg
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
@@ -33,6 +35,12 @@ demo: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# Every libFuzzer target for FUZZ_SECONDS each, built with clang in build-fuzz.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/ensure-deps.sh clang
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run.sh
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) demo/out

@@ -12,6 +12,8 @@ have_cmd g++ || need+=(g++)
 have_cmd make || need+=(make)
 have_cmd sox || need+=(sox)
 have_pkg libgtest-dev || need+=(libgtest-dev)
+have_cmd pkg-config || need+=(pkg-config)
+have_pkg libebur128-dev || need+=(libebur128-dev)
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done

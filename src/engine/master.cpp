@@ -66,7 +66,9 @@ MasterOutput::MasterOutput(const RenderPlan& plan)
       halfWidth_(plan.ditherHalfWidth),
       modulus_(plan.ditherModulus),
       rmsWindow_(static_cast<float>(plan.sampleRate / 10.0)),
-      random_(plan.ditherSeed) {
+      random_(plan.ditherSeed),
+      loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
+                plan.outputBits == 16 ? 16 : 24) {
   const std::size_t frames = kBlockFrames;
   if (bits_ == 16) {
     words16L_.resize(frames);
@@ -157,12 +159,16 @@ const std::vector<unsigned char>& MasterOutput::encodeBlock(std::int64_t* left,
                                                             std::int64_t pos, long n) {
   const std::size_t frameBytes = static_cast<std::size_t>(bits_ / 8) * (mono_ ? 1 : 2);
   bytes_.resize(static_cast<std::size_t>(n) * frameBytes);
+  encodedL_ = mono_ ? monoSum_.data() : left;
+  encodedR_ = mono_ ? monoSum_.data() : right;
   if (mono_) {
     reduceMono(left, right, pos, n);
     MasterRMS(rms_, monoSum_.data(), monoSum_.data(), meters_, rmsWindow_, 256, n);
     if (bits_ == 16) {
+      loudness_.addMono(words16L_.data(), n);
       NUM16MONO_TO_CHAR(words16L_.data(), bytes_.data(), n);
     } else {
+      loudness_.addMono(words24L_.data(), n);
       NUM24MONO_TO_CHAR(words24L_.data(), bytes_.data(), n);
     }
     return bytes_;
@@ -171,8 +177,10 @@ const std::vector<unsigned char>& MasterOutput::encodeBlock(std::int64_t* left,
   reduceStereo(left, right, pos, n);
   MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
   if (bits_ == 16) {
+    loudness_.addStereo(words16L_.data(), words16R_.data(), n);
     NUM16STER_TO_CHAR(words16L_.data(), words16R_.data(), bytes_.data(), n);
   } else {
+    loudness_.addStereo(words24L_.data(), words24R_.data(), n);
     NUM24STER_TO_CHAR(words24L_.data(), words24R_.data(), bytes_.data(), n);
   }
   return bytes_;

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "engine/loudness.h"
 #include "engine/session.h"
 
 namespace sorvan {
@@ -51,6 +54,14 @@ class MasterOutput {
 
   const OutputMeters& meters() const { return meters_; }
 
+  // The block last encoded, in bus scale after dither and before the words
+  // were cut from it and limited to their range (for mono output the mono
+  // sum, on both sides). Valid until the next encodeBlock.
+  const std::int64_t* encodedLeft() const { return encodedL_; }
+  const std::int64_t* encodedRight() const { return encodedR_; }
+  // The loudness and true-peak lines of the statistics.
+  std::string loudnessReport() const { return loudness_.report(); }
+
  private:
   void ditherStereo(std::int64_t* left, std::int64_t* right, long n);
   void reduceStereo(const std::int64_t* left, const std::int64_t* right, std::int64_t pos, long n);
@@ -65,10 +76,13 @@ class MasterOutput {
   DitherRandom random_;
   MasterRmsState rms_;
   OutputMeters meters_;
+  LoudnessMeter loudness_;
   std::vector<int> words16L_, words16R_;
   std::vector<std::int64_t> words24L_, words24R_;
   std::vector<std::int64_t> monoSum_;
   std::vector<unsigned char> bytes_;
+  const std::int64_t* encodedL_ = nullptr;
+  const std::int64_t* encodedR_ = nullptr;
 };
 
 }  // namespace sorvan

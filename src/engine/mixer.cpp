@@ -14,6 +14,7 @@
 #include "base/messages.h"
 #include "base/numeric.h"
 #include "engine/master.h"
+#include "engine/plot.h"
 #include "engine/strip.h"
 #include "filters/reverb_eq.h"
 #include "reverb/delay_pan.h"
@@ -148,7 +149,7 @@ void scale(Pair<double>& pair, double gain, long n) {
 
 class Mixer {
  public:
-  Mixer(const RenderPlan& plan, MixScript& script, const EffectSettings& effects)
+  Mixer(const RenderPlan& plan, MixScript& script, const EffectSettings& effects, MixPlot* plot)
       : plan_(plan),
         script_(script),
         levels_(script.levels),
@@ -156,7 +157,8 @@ class Mixer {
         fx_(effects),
         reverbs_(effects.reverbs),
         strips_(effects.strips),
-        master_(plan) {
+        master_(plan),
+        plot_(plot) {
     raw_.resize(static_cast<std::size_t>(kBlockFrames) * 8);
     channel_.allocate();
     work_.allocate();
@@ -213,6 +215,9 @@ class Mixer {
     }
     for (auto& source : sources_) source.close();
     meters_.output = master_.meters();
+    meters_.loudness = master_.loudnessReport();
+    meters_.dither = plan_.ditherModulus != 0;
+    meters_.ditherSeed = plan_.ditherSeed;
     return meters_;
   }
 
@@ -257,16 +262,18 @@ class Mixer {
     if (!tapSend_.left.empty()) tapSend_.clear(n);
     const double* vcaGains = vcaGains_.empty() ? nullptr : vcaGains_.data();
     for (int v = 1; v < kVcaSlots; ++v) {
-      if (routing_.vcaActive[v])
-        FillVCA(pos, n, v, script_, vcaGains_.data() + static_cast<std::size_t>(v) * kBlockFrames);
+      if (!routing_.vcaActive[v]) continue;
+      double* row = vcaGains_.data() + static_cast<std::size_t>(v) * kBlockFrames;
+      FillVCA(pos, n, v, script_, row);
+      if (plot_) plot_->recordVca(v, pos, row, n);
     }
 
     for (int ch = 1; ch <= plan_.trackCount; ++ch) {
       if (!wanted_[ch] || plan_.channels[ch].start >= pos + n) continue;
       readChannel(ch, pos, n);
       if (!bypass_[ch]) runStrip(ch, n, channel_, kChannelFullScale);
-      AUTOMATE(pos, n, ch, script_, channel_.left.data(), channel_.right.data(), kChannelDivisor,
-               vcaGains);
+      applyFader(pos, n, ch, channel_.left.data(), channel_.right.data(), kChannelDivisor,
+                 vcaGains);
       meterPeaks(ch, channel_.left.data(), channel_.right.data(), n);
       for (int b = 0; b < kBusCount; ++b) {
         if (routing_.matrix[ch][b] && routing_.busActive[b]) addInto(buses_[b], channel_, n);
@@ -276,8 +283,8 @@ class Mixer {
 
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (levels_.submixVolume[k] && routing_.busActive[k])
-        AUTOMATE(pos, n, kSubmixBase + k, script_, buses_[k].left.data(), buses_[k].right.data(),
-                 kBusDivisor, vcaGains);
+        applyFader(pos, n, kSubmixBase + k, buses_[k].left.data(), buses_[k].right.data(),
+                   kBusDivisor, vcaGains);
     }
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (routing_.busActive[k] && fx_.strips.hasProcessor(kSubmixBase + k))
@@ -299,8 +306,27 @@ class Mixer {
     masterStage(pos, n, vcaGains);
     const auto& bytes =
         master_.encodeBlock(master_pair_.left.data(), master_pair_.right.data(), pos, n);
+    if (plot_) plot_->recordOutput(master_.encodedLeft(), master_.encodedRight(), pos, n);
     output.write(bytes.data(), bytes.size());
     if (tap) writeTap(*tap, n);
+  }
+
+  // The fader stage. While the mix is plotted, a plotted fader runs in short
+  // chunks and its played level is read after each; AUTOMATE gives the same
+  // samples however a block is divided, so the mix itself does not change.
+  void applyFader(std::int64_t pos, long n, int index, std::int64_t* left, std::int64_t* right,
+                  double divisor, const double* vcaGains) {
+    if (!plot_ || !plot_->recordsFader(index)) {
+      AUTOMATE(pos, n, index, script_, left, right, divisor, vcaGains);
+      return;
+    }
+    for (long done = 0; done < n;) {
+      const long chunk = std::min(n - done, plot_->chunkFrames());
+      AUTOMATE(pos + done, chunk, index, script_, left + done, right + done, divisor,
+               vcaGains ? vcaGains + done : nullptr);
+      done += chunk;
+      plot_->recordFader(index, pos + done - 1, playedLevelDb(script_, index, divisor));
+    }
   }
 
   // The channel strip (or a submix strip) on an integer pair, in place.
@@ -314,8 +340,8 @@ class Mixer {
 
   void masterStage(std::int64_t pos, long n, const double* vcaGains) {
     if (levels_.masterVolume)
-      AUTOMATE(pos, n, 0, script_, master_pair_.left.data(), master_pair_.right.data(),
-               kBusDivisor, vcaGains);
+      applyFader(pos, n, 0, master_pair_.left.data(), master_pair_.right.data(), kBusDivisor,
+                 vcaGains);
     if (!masterProcessing_) return;
     toDoubles(master_pair_, work_, n);
     strips_.run(0, n, work_.left.data(), work_.right.data(), false);
@@ -511,6 +537,7 @@ class Mixer {
   const ReverbSettings& reverbs_;
   StripRunner strips_;
   MasterOutput master_;
+  MixPlot* plot_;  // null unless the mix is plotted
   MixMeters meters_;
   bool masterProcessing_ = false;
   bool reverbActive_ = false;
@@ -540,10 +567,10 @@ class Mixer {
 }  // namespace
 
 MixMeters renderMix(const RenderPlan& plan, MixScript& script, const EffectSettings& effects,
-                    OutputFile& output, OutputFile* tap) {
+                    OutputFile& output, OutputFile* tap, MixPlot* plot) {
   say("\n");
   if (plan.verbosity == 2) sayLine("Mixing...");
-  auto mixer = std::make_unique<Mixer>(plan, script, effects);
+  auto mixer = std::make_unique<Mixer>(plan, script, effects, plot);
   return mixer->run(output, tap);
 }
 

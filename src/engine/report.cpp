@@ -112,6 +112,8 @@ std::string statisticsText(const ReportInputs& in) {
   }
   if (m.clip[0] == 1) text += "Master channel is clipping after effects processing!\n";
   text += "\n";
+  text += m.loudness;
+  if (m.dither) appendf(text, "Dither seed: %u\n", m.ditherSeed);
   return text;
 }
 

@@ -23,6 +23,9 @@ struct MixMeters {
   bool tapReverb = false;
   bool masterFedRecursive = false;
   bool masterFedTap = false;
+  std::string loudness;      // loudness and true-peak lines of the output
+  bool dither = false;
+  std::uint32_t ditherSeed = 0;
 };
 
 struct ReportInputs {
