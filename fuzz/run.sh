@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each of them for a while.
+#
+# Usage: fuzz/run.sh [target ...]        (`make fuzz` runs all of them)
+#   FUZZ_SECONDS  seconds per target (default 60)
+#   FUZZ_BUILD    build directory (default build-fuzz)
+#
+# The seed corpus in fuzz/corpus/<target>/ is only read: each target fuzzes a
+# copy under $FUZZ_BUILD/fuzz-work/<target>/corpus, and findings are written to
+# $FUZZ_BUILD/fuzz-work/<target>/artifacts/. Reproduce one with
+#   $FUZZ_BUILD/fuzz/<target> <artifact file>
+# (fuzz_run shows the run's messages when SORVAN_FUZZ_SHOW=1 is set).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${FUZZ_SECONDS:-60}
+build=${FUZZ_BUILD:-build-fuzz}
+case $build in
+  /*) ;;
+  *) build=$root/$build ;;
+esac
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+all_targets=(fuzz_wave_header fuzz_samples fuzz_prefs fuzz_tracks fuzz_faders fuzz_run)
+if [ $# -gt 0 ]; then
+  targets=("$@")
+else
+  targets=("${all_targets[@]}")
+fi
+
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "fuzzing needs clang++ (with its libFuzzer runtime): apt-get install clang" >&2
+  exit 1
+fi
+
+CXX=clang++ cmake -S "$root" -B "$build" -DSORVAN_FUZZ=ON -DSORVAN_SANITIZE=ON \
+  -DSORVAN_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+
+# Extra options per target: a source header may hold its identifiers anywhere
+# in the first 128 KiB; a whole run is slower than a single parser.
+options_for() {
+  case $1 in
+    fuzz_wave_header) echo "-max_len=131200 -timeout=30" ;;
+    fuzz_samples) echo "-timeout=30" ;;
+    fuzz_run) echo "-dict=$root/fuzz/sorvan.dict -timeout=120" ;;
+    *) echo "-dict=$root/fuzz/sorvan.dict -timeout=30" ;;
+  esac
+}
+
+failed=()
+summary=()
+for target in "${targets[@]}"; do
+  work=$build/fuzz-work/$target
+  rm -rf "$work/corpus"
+  mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
+  if [ -d "$root/fuzz/corpus/$target" ]; then
+    cp "$root/fuzz/corpus/$target"/* "$work/corpus/"
+  fi
+  echo "== $target: ${seconds}s"
+  # The fuzzer writes into a pipe, not a file: fuzz_run limits the size of
+  # the files it may write, and that limit would also apply to a log file.
+  set +e
+  # shellcheck disable=SC2046  # the options are meant to split into words
+  TMPDIR=$work/tmp "$build/fuzz/$target" $(options_for "$target") \
+    -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus" 2>&1 | tee "$work/log.txt" |
+    grep -E --line-buffered "DONE|ERROR|SUMMARY|Test unit written|failed"
+  status=${PIPESTATUS[0]}
+  set -e
+  runs=$(grep -Eo '^stat::number_of_executed_units: *[0-9]+' "$work/log.txt" | grep -Eo '[0-9]+$' || echo "?")
+  if [ "$status" -ne 0 ]; then
+    failed+=("$target")
+    summary+=("$target: FAILED after $runs executions (exit $status); see $work/artifacts/")
+  else
+    summary+=("$target: ok, $runs executions")
+  fi
+done
+
+echo
+printf '%s\n' "${summary[@]}"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Findings in: ${failed[*]}" >&2
+  exit 1
+fi
