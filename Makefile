@@ -42,11 +42,5 @@ fuzz:
 	@scripts/ensure-deps.sh clang
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run.sh
 
-# Every libFuzzer target for FUZZ_SECONDS each, built with clang in build-fuzz.
-FUZZ_SECONDS ?= 60
-fuzz:
-	@scripts/ensure-deps.sh clang
-	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run.sh
-
 clean:
 	rm -rf $(BUILD) $(SANBUILD) demo/out
