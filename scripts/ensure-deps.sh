@@ -12,6 +12,9 @@ have_cmd g++ || need+=(g++)
 have_cmd make || need+=(make)
 have_cmd sox || need+=(sox)
 have_pkg libgtest-dev || need+=(libgtest-dev)
+# The mix picture test checks its SVG with xmllint and renders it with rsvg-convert.
+have_cmd xmllint || need+=(libxml2-utils)
+have_cmd rsvg-convert || need+=(librsvg2-bin)
 have_cmd pkg-config || need+=(pkg-config)
 have_pkg libebur128-dev || need+=(libebur128-dev)
 for extra in "$@"; do

@@ -30,6 +30,22 @@ bool hasKeyword(std::string_view section, const char* keyword) {
   return found;
 }
 
+// True when a line of the section, before "end", holds `word` and nothing
+// else (surrounding blanks aside), so that a value such as an output name can
+// never switch a setting on.
+bool hasLineOf(std::string_view section, const char* word) {
+  Tokenizer tok(section);
+  for (const char* line = tok.next(Tokenizer::kLine); line; line = tok.next(Tokenizer::kLine)) {
+    std::string_view text(line);
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) continue;
+    text = text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    if (text == "end") return false;
+    if (text == word) return true;
+  }
+  return false;
+}
+
 std::optional<std::string> restOfLine(std::string_view section, const char* keyword) {
   std::optional<std::string> value;
   forEachKeyword(section, keyword, [&](Tokenizer& tok) {
@@ -212,6 +228,7 @@ Preferences checkPreferences(std::string_view section, const PreScan& pre, const
   forEachKeyword(section, "seed", [&](Tokenizer& tok2) {
     prefs.seed = saturateTo<std::uint32_t>(nextInteger(tok2, Tokenizer::kWords));
   });
+  prefs.plot = hasLineOf(section, "plot");
   int bits = 0;
   CodetoInt(section, "outbits", bits);
   prefs.outputBits = bits == 16 ? 16 : 24;

@@ -42,6 +42,7 @@ struct Preferences {
   int ditherModulus = 3;
   int outputBits = 24;
   std::optional<std::uint32_t> seed;  // fixed dither seed ("seed")
+  bool plot = false;                  // a line "plot": draw mix_<name>.svg
 };
 
 // Everything the check needs from earlier stages.

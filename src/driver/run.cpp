@@ -18,6 +18,7 @@
 #include "driver/text_file.h"
 #include "driver/tracks.h"
 #include "engine/mixer.h"
+#include "engine/plot.h"
 #include "engine/report.h"
 #include "engine/session.h"
 #include "reverb/recursive_reverb.h"
@@ -272,8 +273,10 @@ int run(const CommandLine& cmd) {
   const std::string reportDir = pre.backupDir.value_or("");
   const std::string statsPath = reportDir + "stats_" + prefs.outputName + ".txt";
   const std::string faderReportPath = reportDir + "faders_" + prefs.outputName + ".txt";
+  const std::string plotPath = reportDir + "mix_" + prefs.outputName + ".svg";
   for (const std::string* out : {&prefs.outputPath, &statsPath, &faderReportPath})
     refuseOutputOverInput(*out, inputs);
+  if (prefs.plot) refuseOutputOverInput(plotPath, inputs);
   OutputFile output;
   if (!cmd.check) {
     output.open(prefs.outputPath, static_cast<std::size_t>(prefs.outputBits / 3) * 262144);
@@ -331,8 +334,10 @@ int run(const CommandLine& cmd) {
   }
 
   // Stage 10: the mix.
+  std::unique_ptr<MixPlot> plot;
+  if (prefs.plot) plot = std::make_unique<MixPlot>(makeMixPlot(plan, script, tracks.names));
   const MixMeters meters =
-      renderMix(plan, script, *effects, output, tap.isOpen() ? &tap : nullptr);
+      renderMix(plan, script, *effects, output, tap.isOpen() ? &tap : nullptr, plot.get());
 
   // Stage 11: close.
   output.commit();
@@ -355,6 +360,10 @@ int run(const CommandLine& cmd) {
   report.verbosity = verbosity;
   report.startClock = startClock;
   CreateTextFiles(report);
+  if (plot) {
+    writeWholeFile(plotPath, plot->svg(prefs.outputName));
+    if (verbosity == 2) say("Mix picture: %s\n", plotPath.c_str());
+  }
 
   // Stage 13: launch.
   if (prefs.launch) {

@@ -11,10 +11,12 @@ namespace sorvan {
 
 struct MixScript;
 struct EffectSettings;
+class MixPlot;
 
 // Renders the plan's range into `output` (whose header is already written)
-// and, when given, the tap file. Returns the meters for the reports.
+// and, when given, the tap file. Returns the meters for the reports. When
+// `plot` is given, the played fader levels and the output are recorded in it.
 MixMeters renderMix(const RenderPlan& plan, MixScript& script, const EffectSettings& effects,
-                    OutputFile& output, OutputFile* tap);
+                    OutputFile& output, OutputFile* tap, MixPlot* plot = nullptr);
 
 }  // namespace sorvan

@@ -720,20 +720,43 @@ class Drawing {
     envelope(peakY, bottom, kPeakFill);
     envelope(rmsY, bottom, kRmsFill);
 
+    overMarks(top);
+  }
+
+  // Each stretch of columns holding overs: a red band on the lane's top edge
+  // (with a tooltip) and a faint red wash down through the envelope.
+  void overMarks(double top) {
+    const OutputEnvelope& out = plot_.output();
+    const double width = kPlotWidth / plot_.columns();
     std::string marks;
-    for (int c = 0; c < plot_.columns(); ++c) {
-      const auto k = static_cast<std::size_t>(c);
-      if (out.overs[k] == 0) continue;
-      const double x = xOfColumn(c);
-      appendf(marks, "<path d=\"M%.1f %.0fV%.0fM%.1f %.0fl-4 -7h8Z\"><title>", x, top, bottom, x,
-              top);
-      marks += clockText(seconds(columnFirst(c)), 3);
-      appendf(marks, "  %lld frame%s over</title></path>\n", static_cast<long long>(out.overs[k]),
-              out.overs[k] == 1 ? "" : "s");
+    for (int c = 0; c < plot_.columns();) {
+      if (out.overs[static_cast<std::size_t>(c)] == 0) {
+        ++c;
+        continue;
+      }
+      const int first = c;
+      std::int64_t frames = 0;
+      for (; c < plot_.columns() && out.overs[static_cast<std::size_t>(c)] > 0; ++c)
+        frames += out.overs[static_cast<std::size_t>(c)];
+      double x0 = kLeft + first * width;
+      double x1 = kLeft + c * width;
+      if (x1 - x0 < 2.0) {  // keep a lone over visible
+        x0 = (x0 + x1) / 2.0 - 1.0;
+        x1 = x0 + 2.0;
+      }
+      appendf(marks,
+              "<rect x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" "
+              "fill-opacity=\"0.14\"/>",
+              x0, top, x1 - x0, kOutputHeight);
+      appendf(marks, "<rect x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"7\"><title>", x0,
+              top - 7.0, x1 - x0);
+      marks += clockText(seconds(columnFirst(first)), 3) + " to " +
+               clockText(seconds(columnFirst(c)), 3);
+      appendf(marks, ": %lld frame%s over</title></rect>\n", static_cast<long long>(frames),
+              frames == 1 ? "" : "s");
     }
     if (!marks.empty())
-      appendf(svg_, "<g stroke=\"%s\" stroke-width=\"1.5\" fill=\"%s\">\n%s</g>\n", kOverRed,
-              kOverRed, marks.c_str());
+      appendf(svg_, "<g fill=\"%s\">\n%s</g>\n", kOverRed, marks.c_str());
   }
 
   std::int64_t columnFirst(int c) const {

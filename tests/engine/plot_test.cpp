@@ -206,8 +206,8 @@ TEST(MixPlotTest, OutputEnvelopeAndOversInRed) {
   EXPECT_EQ(out.overs, (std::vector<std::int64_t>{0, 0, 2, 0}));
   EXPECT_EQ(out.words[3], 200);
   const std::string svg = plot.svg("loud");
-  EXPECT_EQ(count(svg, "frames over</title>"), 1u);
-  EXPECT_NE(svg.find("<g stroke=\"#d62728\""), std::string::npos);
+  EXPECT_EQ(count(svg, "<title>0:00.005 to 0:00.007: 2 frames over</title>"), 1u);
+  EXPECT_NE(svg.find("<g fill=\"#d62728\""), std::string::npos);
   EXPECT_NE(svg.find("2 frames over"), std::string::npos);
 }
 
