@@ -57,7 +57,9 @@ void readStripKeyword(const EffectInputs& in, const char* keyword, int count, St
   }
 }
 
-std::int64_t msToSamples(double ms, double rate) { return truncateTo<std::int64_t>(ms * rate / 1000.0); }
+std::int64_t msToSamples(double ms, double rate) {
+  return truncateTo<std::int64_t>(ms * rate / 1000.0);
+}
 
 void readCompressors(const EffectInputs& in, StripSettings& s) {
   const double rate = in.sampleRate;
@@ -89,8 +91,8 @@ void readCompressors(const EffectInputs& in, StripSettings& s) {
   readStripKeyword(in, "nlc", 4, s, kNonLinComp, [&](int index, const double* f) {
     double ratio = f[3];
     checkValD(ratio, check_mode::kRatio, rate);
-    setNonLinComp(s.nlc, index, thresholdSamples(f[1], in.percent, index),
-                  truncateTo<long>(f[2]), ratio);
+    setNonLinComp(s.nlc, index, thresholdSamples(f[1], in.percent, index), truncateTo<long>(f[2]),
+                  ratio);
   });
   readStripKeyword(in, "lim", 2, s, kLimiter, [&](int index, const double* f) {
     setLimiter(s.lim, index, thresholdSamples(f[1], in.percent, index));
@@ -191,8 +193,7 @@ void readReverbEntries(const EffectInputs& in, ReverbSettings& r) {
     r.p3 = nextSingle(tok, Tokenizer::kLine);
     for (float* p : {&r.p1, &r.p2, &r.p3}) checkValF(*p, check_mode::kPercent);
   });
-  forEachEntry(text, "width",
-               [&](Tokenizer& tok) { r.width = nextSingle(tok, Tokenizer::kLine); });
+  forEachEntry(text, "width", [&](Tokenizer& tok) { r.width = nextSingle(tok, Tokenizer::kLine); });
   forEachEntry(text, "rhp", [&](Tokenizer& tok) {
     setReverbHighPass(r.eq, nextReal(tok, Tokenizer::kLine), in.sampleRate);
   });

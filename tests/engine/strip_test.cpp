@@ -1,12 +1,12 @@
 #include "engine/strip.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/messages.h"
 #include "dynamics/limiter.h"
@@ -77,7 +77,8 @@ TEST(StripRunnerTest, WholeStripsAreBlockSplitInvariant) {
   for (auto [index, scale] : {std::pair{5, 8388608.0}, {129, 2147483648.0}, {0, 2147483648.0}}) {
     const Signal whole = runInBlocks(fx->strips, index, scale, kFrames, {});
     const Signal split = runInBlocks(fx->strips, index, scale, kFrames, sizes);
-    const Signal single = runInBlocks(fx->strips, index, scale, kFrames, std::vector<long>(kFrames, 1));
+    const Signal single =
+        runInBlocks(fx->strips, index, scale, kFrames, std::vector<long>(kFrames, 1));
     EXPECT_TRUE(whole.left == split.left && whole.right == split.right) << index;
     EXPECT_TRUE(whole.left == single.left && whole.right == single.right) << index;
     EXPECT_FALSE(whole.left == burstyTone(kFrames, scale).left) << index << " was processed";

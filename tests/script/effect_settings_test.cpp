@@ -1,11 +1,11 @@
 #include "script/effect_settings.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
-
-#include <gtest/gtest.h>
 
 #include "base/messages.h"
 
@@ -207,12 +207,12 @@ TEST(EffectSettingsTest, OrderEntriesSetPositions) {
       "\norder\tcomp\t2\t1\n"
       "order:\tlim\tM\t3\n"
       "o\thp\tG\t3\t7\n"
-      "order\tband1\t136\t2\n"       // the spare slot exists
-      "order\tband2\t137\t2\n"       // beyond the table: ignored
-      "order\tband3\t-1\t2\n"        // ditto
+      "order\tband1\t136\t2\n"  // the spare slot exists
+      "order\tband2\t137\t2\n"  // beyond the table: ignored
+      "order\tband3\t-1\t2\n"   // ditto
       "order\tband4\tG\t99999999999999999999\t2\n"
-      "order\tdelay\t2\t4\n"         // not a processor
-      "order\trms\t4\t12\n"          // stored unchecked
+      "order\tdelay\t2\t4\n"                    // not a processor
+      "order\trms\t4\t12\n"                     // stored unchecked
       "order\tnlc\t5\t1\norder\tnlc\t5\t9\n");  // last wins
   const StripSettings& s = fx->strips;
   EXPECT_EQ(s.position[kPeakComp][2], 1);
