@@ -79,15 +79,9 @@ void ParamsFromBuffer(std::string_view text, const char* keyword, FieldTable& ta
   table.fill(0.0);
   count = std::clamp(count, 2, kFieldStride);
   Tokenizer tok(text);
-  // An order entry ("order", processor name, channel, position) names the
-  // processor too; that name is not an entry of the processor's own.
-  bool afterOrderWord = false;
   for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
        token = tok.next(Tokenizer::kWords)) {
-    const bool orderName = afterOrderWord;
-    afterOrderWord = token[0] == 'o' && std::strcmp(token, "ofs") != 0;
-    if (std::strcmp(token, keyword) != 0 || orderName) continue;
-    afterOrderWord = false;
+    if (std::strcmp(token, keyword) != 0) continue;
     bool isMaster = false;
     const int row = readChannelField(tok, &isMaster);
     if (isMaster) {

@@ -106,15 +106,6 @@ TEST(KeywordsTest, ParamsFromBufferReadsAllFieldsAndStopsOnlyAtEnd) {
   EXPECT_EQ(table[3 * kFieldStride], 0.0) << "entries after end are not read";
 }
 
-TEST(KeywordsTest, ParamsFromBufferSkipsTheNameInsideAnOrderEntry) {
-  FieldTable table;
-  int master = 0, strip = 0;
-  ParamsFromBuffer("\norder\tlim\t2\t1\nofs\t0.5\nlim\t3\t-1\n", "lim", table, 2, master, strip);
-  EXPECT_EQ(table[2 * kFieldStride], 0.0) << "the order entry switches nothing on";
-  EXPECT_EQ(table[3 * kFieldStride], 1.0);
-  EXPECT_EQ(table[3 * kFieldStride + 1], -1.0);
-}
-
 TEST(KeywordsTest, RoutingListsReportTheBusOrVcaNumber) {
   RoutingMatrix matrix{};
   MessageCapture cap;
