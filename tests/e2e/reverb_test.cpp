@@ -1,6 +1,8 @@
 // Runs of the real binary through both reverbs, the reverb send filters, the
 // tap file, the reverb lines of the statistics, delay panning of mono sources
 // and the reverb geometry errors.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -8,8 +10,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -39,7 +39,8 @@ std::vector<std::int32_t> noise(std::size_t frames, int bits) {
   const std::int64_t span = std::int64_t{1} << (bits - 1);
   for (auto& v : x) {
     state = state * 1664525u + 1013904223u;
-    v = static_cast<std::int32_t>(static_cast<std::int64_t>(state >> 8) % (2 * span - 1) - (span - 1));
+    v = static_cast<std::int32_t>(static_cast<std::int64_t>(state >> 8) % (2 * span - 1) -
+                                  (span - 1));
   }
   return x;
 }
@@ -155,23 +156,24 @@ TEST(ReverbRender, BothReverbsAddIntoOneReturn) {
 
   // Offsets from the impulse: {left, right} words.
   std::map<std::size_t, std::pair<std::int32_t, std::int32_t>> expected = {
-      {0, {kA, kA}},                   // dry
-      {806, {kA / 8, kA / 4}},         // floor, fed from the left send
-      {1138, {kA / 4, 0}},             // left wall
-      {1178, {kA / 4, kA / 8}},        // rear wall, fed from the right send
-      {1261, {kA / 4, kA / 8}},        // ceiling, fed from the right send
-      {1509, {0, kA / 4}},             // right wall
-      {1612, {kA / 2, kA / 2}},        // tap reverb: floor reflection
-      {2007, {kA / 8, kA / 4}},        // front wall, fed from the left send
+      {0, {kA, kA}},             // dry
+      {806, {kA / 8, kA / 4}},   // floor, fed from the left send
+      {1138, {kA / 4, 0}},       // left wall
+      {1178, {kA / 4, kA / 8}},  // rear wall, fed from the right send
+      {1261, {kA / 4, kA / 8}},  // ceiling, fed from the right send
+      {1509, {0, kA / 4}},       // right wall
+      {1612, {kA / 2, kA / 2}},  // tap reverb: floor reflection
+      {2007, {kA / 8, kA / 4}},  // front wall, fed from the left send
       // First returns of the network: a sixth of 256 A (truncated) passed from
       // the left wall (and from the rear wall) to the floor, heard from there.
       {2200, {16666, 33333}},
       {2233, {16666, 33333}},
-      {2276, {kA / 2, 0}},             // tap reverb: left wall reflection
+      {2276, {kA / 2, 0}},  // tap reverb: left wall reflection
   };
   for (std::size_t i = 0; i < F + 2277; ++i) {
     const auto it = i >= F ? expected.find(i - F) : expected.end();
-    const auto want = it == expected.end() ? std::pair<std::int32_t, std::int32_t>{0, 0} : it->second;
+    const auto want =
+        it == expected.end() ? std::pair<std::int32_t, std::int32_t>{0, 0} : it->second;
     ASSERT_EQ(out.left(i), want.first) << "frame " << i << " (impulse + " << i - F << ")";
     ASSERT_EQ(out.right(i), want.second) << "frame " << i << " (impulse + " << i - F << ")";
   }
@@ -212,7 +214,8 @@ TEST(ReverbRender, RecursiveTailDecaysOverManyBlocks) {
   const auto R = side(out, false);
   std::vector<double> perBlock;
   for (std::size_t b = 0; b < 4; ++b)
-    perBlock.push_back(energy(L, b * kBlock, (b + 1) * kBlock) + energy(R, b * kBlock, (b + 1) * kBlock));
+    perBlock.push_back(energy(L, b * kBlock, (b + 1) * kBlock) +
+                       energy(R, b * kBlock, (b + 1) * kBlock));
   for (std::size_t b = 1; b < 4; ++b) {
     EXPECT_GT(perBlock[b], 0.0) << "block " << b;
     EXPECT_LT(perBlock[b], perBlock[b - 1]) << "block " << b;
@@ -239,8 +242,7 @@ TEST(ReverbRender, MasterFedReverbsOverrideChannelSends) {
     EXPECT_EQ(r.status, 0) << r.out;
     return Mix{s.read("song.wav"), reverbLines(s.read("stats_song.txt"))};
   };
-  const Mix channelSends =
-      render("rev\t1\t0\nrev\t2\t0\ntrev\t1\t0\ntrev\t2\t0\n" + returns);
+  const Mix channelSends = render("rev\t1\t0\nrev\t2\t0\ntrev\t1\t0\ntrev\t2\t0\n" + returns);
   const Mix masterOnly = render("rev\tM\t0\ntrev\tM\t0\n" + returns);
   const Mix masterAndChannels =
       render("rev\tM\t0\ntrev\tM\t0\nrev\t1\t-20\ntrev\t2\t-6\n" + returns);
@@ -315,7 +317,8 @@ TEST(ReverbTapFile, SendTapWordsSaturate) {
   EXPECT_EQ(*std::max_element(tap.words.begin(), tap.words.end()), 8388607);
   EXPECT_EQ(*std::min_element(tap.words.begin(), tap.words.end()), -8388608);
   for (std::size_t i = 0; i < source.size(); ++i) {
-    ASSERT_GE(std::abs(static_cast<std::int64_t>(tap.words[i])), std::abs(source[i])) << "word " << i;
+    ASSERT_GE(std::abs(static_cast<std::int64_t>(tap.words[i])), std::abs(source[i]))
+        << "word " << i;
     ASSERT_EQ(tap.words[i] < 0, source[i] < 0) << "word " << i;
   }
 }
@@ -331,9 +334,9 @@ TEST(ReverbTapFile, WrittenOnlyWhenTheRecursiveReverbRuns) {
   };
   const Case cases[] = {
       {"rev", "trev\t1\t0\ntrtn\t0\t75\t1\n", "revTap.wav", false},  // tap reverb only
-      {"rtn", "", "rtnTap.wav", false},                            // no reverb at all
-      {"rtn", "rtn\t0\t75\n", "rtnTap.wav", true},                 // returned, nothing sent
-      {"other", "rev\t1\t0\nrtn\t0\t75\n", "revTap.wav", false},   // no tap selected
+      {"rtn", "", "rtnTap.wav", false},                              // no reverb at all
+      {"rtn", "rtn\t0\t75\n", "rtnTap.wav", true},                   // returned, nothing sent
+      {"other", "rev\t1\t0\nrtn\t0\t75\n", "revTap.wav", false},     // no tap selected
   };
   for (const Case& c : cases) {
     Session s;
@@ -347,7 +350,8 @@ TEST(ReverbTapFile, WrittenOnlyWhenTheRecursiveReverbRuns) {
     if (c.made) {
       const Rendered tap = readRendered(s, c.file);
       EXPECT_EQ(tap.frames(), 4800u);
-      EXPECT_TRUE(std::all_of(tap.words.begin(), tap.words.end(), [](std::int32_t w) { return w == 0; }));
+      EXPECT_TRUE(
+          std::all_of(tap.words.begin(), tap.words.end(), [](std::int32_t w) { return w == 0; }));
     }
     for (const auto& [name, content] : snapshot(s))
       EXPECT_EQ(name.find(".partial"), std::string::npos) << name;
@@ -371,7 +375,8 @@ TEST(ReverbReport, SendLinesOnlyForReverbsInUse) {
   // 256 x 800000 of 2^31 is -20.41 dB.
   EXPECT_EQ(linesFor(""), "\n\n\n");
   EXPECT_EQ(linesFor("rev\t1\t0\nrtn\t0\t75\n"), "\n\nRev\tL  -20.41\tR  -20.41\t(send)\n\n");
-  EXPECT_EQ(linesFor("trev\t1\t0\ntrtn\t0\t75\t1\n"), "\n\n\nTrev\tL  -20.41\tR  -20.41\t(send)\n\n");
+  EXPECT_EQ(linesFor("trev\t1\t0\ntrtn\t0\t75\t1\n"),
+            "\n\n\nTrev\tL  -20.41\tR  -20.41\t(send)\n\n");
   EXPECT_EQ(linesFor("rev\t1\t-6.0206\ntrev\t1\t0\nrtn\t0\t75\ntrtn\t0\t75\t1\n"),
             "\n\nRev\tL  -26.43\tR  -26.43\t(send)\n\nTrev\tL  -20.41\tR  -20.41\t(send)\n\n");
   // A return level scales the send, since the send includes it.
@@ -383,7 +388,8 @@ TEST(ReverbReport, SendLinesOnlyForReverbsInUse) {
   hot.write("tracks.txt", "begin\na a.wav +\nend\n");
   hot.write("prefs.txt", kPrefs);
   hot.write("faders.txt",
-            "begin\nsong\nt\t0\t0\t0\nv\t1\t12\nrev\t1\t0\ntrev\t1\t0\nrtn\t0\t75\ntrtn\t0\t75\t1\nend\n");
+            "begin\nsong\nt\t0\t0\t0\nv\t1\t12\nrev\t1\t0\ntrev\t1\t0\nrtn\t0\t75\ntrtn\t0\t75\t1\n"
+            "end\n");
   const RunResult r = hot.run();
   ASSERT_EQ(r.status, 0) << r.out;
   const std::string stats = hot.read("stats_song.txt");
@@ -574,7 +580,8 @@ TEST(ReverbGeometry, ImpossibleRoomsEndTheRunAndLeaveNothingBehind) {
     EXPECT_EQ(r.status, 1) << c.entry;
     ASSERT_GE(r.out.size(), std::string(c.message).size());
     EXPECT_EQ(r.out.substr(r.out.size() - std::string(c.message).size()), c.message)
-        << "the message ends the run\n" << r.out;
+        << "the message ends the run\n"
+        << r.out;
     EXPECT_TRUE(snapshot(s) == before) << c.entry;
   }
   // A reverb fed from the master, in a fresh folder: nothing at all is written.
