@@ -1,12 +1,12 @@
 // Renders that fail after the output was begun: the earlier output of the same
 // name and its reports stay as they were, and no temporary file is left.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
-
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include "e2e/session.h"
 
@@ -27,8 +27,10 @@ std::string differences(const std::map<std::string, std::string>& before,
                         const std::map<std::string, std::string>& after) {
   std::string text;
   for (const auto& [name, bytes] : after)
-    if (!before.count(name)) text += "new: " + name + "\n";
-    else if (before.at(name) != bytes) text += "changed: " + name + "\n";
+    if (!before.count(name))
+      text += "new: " + name + "\n";
+    else if (before.at(name) != bytes)
+      text += "changed: " + name + "\n";
   for (const auto& [name, bytes] : before)
     if (!after.count(name)) text += "gone: " + name + "\n";
   return text;
@@ -38,8 +40,8 @@ std::string differences(const std::map<std::string, std::string>& before,
 // would stop it is ignored, so an oversized write fails as a full disk would.
 RunResult runWithFileSizeLimit(const Session& s, int blocks) {
   const std::string command = "cd '" + s.dir() + "' && trap '' XFSZ && ulimit -f " +
-                              std::to_string(blocks) + " && exec '" SORVAN_BINARY
-                              "' < /dev/null 2>&1";
+                              std::to_string(blocks) +
+                              " && exec '" SORVAN_BINARY "' < /dev/null 2>&1";
   RunResult result;
   std::FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) {

@@ -1,14 +1,14 @@
 // The master stage seen in the output file: mono fold-down, dither bounds and
 // seeds, reduction to 16-bit words, and overload held at the word range (in
 // the output and in the tap file) while the meters still report it.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -26,8 +26,9 @@ std::string prefsWith(const std::string& lines) {
 std::vector<std::int32_t> craftedSide(std::size_t frames, std::int32_t salt) {
   std::vector<std::int32_t> out(frames);
   for (std::size_t i = 0; i < frames; ++i)
-    out[i] = static_cast<std::int32_t>((i * 2654435761u + static_cast<std::uint32_t>(salt)) %
-                                       6000001) - 3000000;
+    out[i] =
+        static_cast<std::int32_t>((i * 2654435761u + static_cast<std::uint32_t>(salt)) % 6000001) -
+        3000000;
   return out;
 }
 
@@ -50,8 +51,10 @@ TEST(MasterRender, MonoFoldDownSumsBothSidesWithItsFactor) {
     double factor;
   };
   // Outside 0.125..1.0 the factor falls back to one half.
-  const Case cases[] = {{"mono\t-20\n", 24, 0.5},  {"mono\t3\n", 24, 0.5},
-                        {"mono\t0\n", 24, 1.0},    {"mono\t-6\n", 24, minus6},
+  const Case cases[] = {{"mono\t-20\n", 24, 0.5},
+                        {"mono\t3\n", 24, 0.5},
+                        {"mono\t0\n", 24, 1.0},
+                        {"mono\t-6\n", 24, minus6},
                         {"mono\t-20\noutbits\t16\n", 16, 0.5}};
   for (const Case& c : cases) {
     s.write("prefs.txt", prefsWith(std::string("dither\t0\n") + c.prefs));
@@ -63,13 +66,15 @@ TEST(MasterRender, MonoFoldDownSumsBothSidesWithItsFactor) {
     ASSERT_EQ(out.words.size(), 6000u) << c.prefs;
     const std::int64_t step = c.bits == 16 ? 65536 : 256;
     for (std::size_t i = 0; i < 6000; ++i) {
-      const auto m = static_cast<std::int64_t>(256.0 * left[i] * c.factor + 256.0 * right[i] * c.factor);
+      const auto m =
+          static_cast<std::int64_t>(256.0 * left[i] * c.factor + 256.0 * right[i] * c.factor);
       ASSERT_EQ(out.words[i], m / step) << c.prefs << " frame " << i;
     }
     const std::string stats = s.read("stats_song.txt");
     EXPECT_NE(statLine(stats, "Peak Out L = "), "") << stats;
     EXPECT_EQ(statLine(stats, "Peak Out L = "), statLine(stats, "Peak Out R = "))
-        << "one mono word meters both sides\n" << stats;
+        << "one mono word meters both sides\n"
+        << stats;
   }
 }
 
@@ -82,12 +87,10 @@ TEST(MasterRender, DitherStaysWithinItsLevelAndRepeatsWithItsSeed) {
     const char* prefs;
     int half;  // every word lies in -half..half, and each of them occurs
   };
-  const Case cases[] = {{"dither\t1\n", 1},
-                        {"dither\t3\n", 4},
-                        {"dither\t8\n", 128},
-                        {"dither\t3\noutbits\t16\n", 4},
-                        {"dither\t2\nmono\t0\n", 2},
-                        {"dither\t9\n", 1}};  // out of range: the default level stays
+  const Case cases[] = {
+      {"dither\t1\n", 1},          {"dither\t3\n", 4},
+      {"dither\t8\n", 128},        {"dither\t3\noutbits\t16\n", 4},
+      {"dither\t2\nmono\t0\n", 2}, {"dither\t9\n", 1}};  // out of range: the default level stays
   for (const Case& c : cases) {
     s.write("prefs.txt", prefsWith(std::string("seed\t11\n") + c.prefs));
     const RunResult r = s.run();
@@ -151,7 +154,7 @@ TEST(MasterRender, DitherOnASignalMovesEachWordByItsStepAtMost) {
 
 TEST(MasterRender, SixteenBitWordsTruncateTowardZero) {
   Session s;
-  const std::vector<std::int32_t> values = {-255, -256, -257, -511, -512, -1,      0,
+  const std::vector<std::int32_t> values = {-255, -256, -257, -511,  -512,   -1,      0,
                                             255,  256,  257,  65535, -65536, 8388607, -8388608};
   writeSource(s, "a.wav", 48000, 24, 2, stereo(values, values));
   s.write("tracks.txt", "begin\nk a.wav +\nend\n");
@@ -159,7 +162,8 @@ TEST(MasterRender, SixteenBitWordsTruncateTowardZero) {
   s.write("prefs.txt", prefsWith("dither\t0\noutbits\t16\n"));
   ASSERT_EQ(s.run().status, 0);
   const Rendered out = readRendered(s, "song.wav");
-  const std::vector<std::int32_t> expected = {0, -1, -1, -1, -2, 0, 0, 0, 1, 1, 255, -256, 32767, -32768};
+  const std::vector<std::int32_t> expected = {0, -1, -1, -1,  -2,   0,     0,
+                                              0, 1,  1,  255, -256, 32767, -32768};
   ASSERT_EQ(out.frames(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(out.left(i), expected[i]) << values[i];
@@ -189,7 +193,8 @@ TEST(MasterRender, OverloadIsHeldAtTheWordRangeAndStillReported) {
     const std::int64_t step = bits == 16 ? 65536 : 256;
     int held = 0;
     for (std::size_t i = 0; i < 4800; ++i) {
-      for (const auto& [x, word] : {std::pair{left[i], out.left(i)}, std::pair{right[i], out.right(i)}}) {
+      for (const auto& [x, word] :
+           {std::pair{left[i], out.left(i)}, std::pair{right[i], out.right(i)}}) {
         const std::int64_t w = static_cast<std::int64_t>(gain * x) / step;
         const std::int64_t want = std::clamp<std::int64_t>(w, -hi - 1, hi);
         held += want != w;
@@ -198,11 +203,15 @@ TEST(MasterRender, OverloadIsHeldAtTheWordRangeAndStillReported) {
     }
     EXPECT_GT(held, 1000) << "the test drives the output well past full scale";
     const std::string stats = s.read("stats_song.txt");
-    EXPECT_NE(stats.find("Ch 1\tL  6.00\tR  6.00\ta" "Channel Over!\n"), std::string::npos)
+    EXPECT_NE(stats.find("Ch 1\tL  6.00\tR  6.00\ta"
+                         "Channel Over!\n"),
+              std::string::npos)
         << stats;
     EXPECT_NE(stats.find("\nPeak Out L = 6.00 dB at 0 min : "), std::string::npos) << stats;
-    EXPECT_NE(stats.find(" sec" "Main Out Left Over!"
-                         "Peak Out R = 6.00 dB at 0 min : 0.000 sec" "Main Out Right Over\n"),
+    EXPECT_NE(stats.find(" sec"
+                         "Main Out Left Over!"
+                         "Peak Out R = 6.00 dB at 0 min : 0.000 sec"
+                         "Main Out Right Over\n"),
               std::string::npos)
         << stats;
   }

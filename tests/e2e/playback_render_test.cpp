@@ -1,13 +1,13 @@
 // Fader and VCA automation heard through the real binary: where level changes
 // land, the shape of ramps in decibels, DC that never crosses zero, VCAs that
 // act sample by sample, and entries that are never reached.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -74,8 +74,10 @@ TEST(PlaybackRender, RampsFollowTheirShapeInDecibels) {
   const double ramp = 12000;  // 0.25 s from sample 6000
   std::vector<std::int32_t> midRamp;
   for (const float shape : {1.0f, 2.0f}) {
-    s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t-40\nt\t0\t0\t125\nv\t1\t0\nrmp\t0.25\n"
-                          "shape\t" + std::to_string(shape) + "\nend\n");
+    s.write("faders.txt",
+            "begin\nsong\nt\t0\t0\t0\nv\t1\t-40\nt\t0\t0\t125\nv\t1\t0\nrmp\t0.25\n"
+            "shape\t" +
+                std::to_string(shape) + "\nend\n");
     const RunResult r = s.run();
     ASSERT_EQ(r.status, 0) << r.out;
     const Rendered out = readRendered(s, "song.wav");
@@ -141,8 +143,9 @@ TEST(PlaybackRender, EntriesAtOrBeforeAReachedTimeAreNeverReached) {
 
   // Two entries at 6000: only the first is reached, and the entry at 12000
   // behind them is never reached either.
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nt\t0\t0\t125\nv\t1\t-6\nv\t1\t-12\n"
-                        "t\t0\t0\t250\nv\t1\t-20\nend\n");
+  s.write("faders.txt",
+          "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nt\t0\t0\t125\nv\t1\t-6\nv\t1\t-12\n"
+          "t\t0\t0\t250\nv\t1\t-20\nend\n");
   ASSERT_EQ(s.run().status, 0);
   Rendered out = readRendered(s, "song.wav");
   ASSERT_EQ(out.frames(), 24000u);
@@ -170,7 +173,8 @@ TEST(PlaybackRender, SubmixAndMasterFadersWorkInBusScale) {
   };
 
   // Channel field 0 stores a master entry that is never played back.
-  s.write("faders.txt", "begin\nsong\nsub\t1\t1\nt\t0\t0\t0\nv\t1\t0\nv\tG\t1\t-6\nv\t0\t-20\nend\n");
+  s.write("faders.txt",
+          "begin\nsong\nsub\t1\t1\nt\t0\t0\t0\nv\t1\t0\nv\tG\t1\t-6\nv\t0\t-20\nend\n");
   ASSERT_EQ(s.run().status, 0);
   Rendered out = readRendered(s, "song.wav");
   ASSERT_EQ(out.frames(), 4800u);
@@ -179,7 +183,8 @@ TEST(PlaybackRender, SubmixAndMasterFadersWorkInBusScale) {
     ASSERT_EQ(out.left(i), bus / 256) << "frame " << i;
   }
 
-  s.write("faders.txt", "begin\nsong\nsub\t1\t1\nt\t0\t0\t0\nv\t1\t0\nv\tG\t1\t-6\nv\tM\t-20\nend\n");
+  s.write("faders.txt",
+          "begin\nsong\nsub\t1\t1\nt\t0\t0\t0\nv\t1\t0\nv\tG\t1\t-6\nv\tM\t-20\nend\n");
   ASSERT_EQ(s.run().status, 0);
   out = readRendered(s, "song.wav");
   ASSERT_EQ(out.frames(), 4800u);

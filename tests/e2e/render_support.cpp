@@ -1,8 +1,8 @@
 #include "e2e/render_support.h"
 
-#include <cmath>
-
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace sorvan::e2e {
 

@@ -25,7 +25,9 @@ struct Rendered {
   int bits = 0;
   std::uint32_t rate = 0;
   std::vector<std::int32_t> words;  // interleaved
-  std::size_t frames() const { return channels ? words.size() / static_cast<std::size_t>(channels) : 0; }
+  std::size_t frames() const {
+    return channels ? words.size() / static_cast<std::size_t>(channels) : 0;
+  }
   std::int32_t left(std::size_t i) const { return words[i * static_cast<std::size_t>(channels)]; }
   std::int32_t right(std::size_t i) const {
     return words[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channels - 1)];

@@ -1,10 +1,12 @@
 // Renders of the real binary compared sample by sample with their sources and
-// with sox: identity at 0 dB, plain sums, polarity, and the render range.
+// with sox: identity at 0 dB, plain sums, polarity, mono fan-out, and the render range.
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -64,6 +66,23 @@ TEST(RenderIdentity, UnityCentreChannelReproducesItsSourceExactly) {
   for (std::size_t i = 0; i < reference24.size(); ++i)
     differing += inverted.words[i] != -reference24[i];
   EXPECT_EQ(differing, 0u);
+
+  // A mono source feeds both sides, 3 dB down at the centre by the default
+  // pan law (one word of slack for the single-precision gain).
+  s.sox("-n -r 48000 -b 16 -c 1 m.wav synth 0.4 whitenoise gain -0.5");
+  s.write("tracks.txt", "begin\nk m.wav +\nend\n");
+  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n");
+  ASSERT_EQ(s.run().status, 0);
+  const Rendered fanned = readRendered(s, "song.wav");
+  const std::vector<std::int32_t> mono = soxSamples(s, "m.wav", 24);
+  ASSERT_EQ(fanned.frames(), mono.size());
+  const double centre = std::pow(10.0, -3.0 / 20.0) * 134217728.0;
+  std::size_t off = 0;
+  for (std::size_t i = 0; i < mono.size(); ++i) {
+    const std::int64_t want = faderWord(mono[i], centre);
+    off += fanned.left(i) != fanned.right(i) || std::llabs(fanned.left(i) - want) > 1;
+  }
+  EXPECT_EQ(off, 0u);
 }
 
 TEST(RenderIdentity, TwoSourcesSumLikeSoxMix) {

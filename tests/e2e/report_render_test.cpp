@@ -1,12 +1,12 @@
 // The statistics text and the report files of real renders: channel and
 // output peaks with their times, the half-wave RMS, over and clipping texts,
 // and where the two report files go.
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
-
-#include <filesystem>
-#include <gtest/gtest.h>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -95,8 +95,10 @@ TEST(ReportRender, PeakTimesAreSongPositionsAndTiesKeepTheFirst) {
 
 TEST(ReportRender, OverAndClippingTexts) {
   Session s;
-  writeSource(s, "loud.wav", 48000, 24, 2, stereo(alternating(12000, 6000000), alternating(12000, 6000000)));
-  writeSource(s, "quiet.wav", 48000, 24, 2, stereo(alternating(12000, 3000000), alternating(12000, 3000000)));
+  writeSource(s, "loud.wav", 48000, 24, 2,
+              stereo(alternating(12000, 6000000), alternating(12000, 6000000)));
+  writeSource(s, "quiet.wav", 48000, 24, 2,
+              stereo(alternating(12000, 3000000), alternating(12000, 3000000)));
   s.write("tracks.txt", "begin\nl loud.wav +\nq quiet.wav +\nend\n");
   // Channel 1 and submix 1 are pushed past their scale by an effects gain
   // behind a flat EQ band; the master by its own effects gain.

@@ -3,13 +3,13 @@
 // half-wave RMS meter, and the same result whatever the block sizes.
 #include "engine/master.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/limits.h"
 
@@ -34,7 +34,8 @@ std::vector<std::int64_t> words(const std::vector<unsigned char>& bytes, int bit
   std::vector<std::int64_t> out;
   for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
     std::int64_t v = 0;
-    for (std::size_t b = 0; b < width; ++b) v |= static_cast<std::int64_t>(bytes[at + b]) << (8 * b);
+    for (std::size_t b = 0; b < width; ++b)
+      v |= static_cast<std::int64_t>(bytes[at + b]) << (8 * b);
     const std::int64_t sign = std::int64_t{1} << (8 * width - 1);
     out.push_back(v >= sign ? v - 2 * sign : v);
   }
@@ -47,7 +48,8 @@ struct Encoded {
 
 Encoded encode(MasterOutput& master, std::vector<std::int64_t> l, std::vector<std::int64_t> r,
                std::int64_t pos, int bits, bool mono) {
-  const auto w = words(master.encodeBlock(l.data(), r.data(), pos, static_cast<long>(l.size())), bits);
+  const auto w =
+      words(master.encodeBlock(l.data(), r.data(), pos, static_cast<long>(l.size())), bits);
   Encoded e;
   if (mono) {
     e.left = w;
@@ -63,8 +65,15 @@ Encoded encode(MasterOutput& master, std::vector<std::int64_t> l, std::vector<st
 TEST(MasterOutputTest, ReducesTowardZeroAndHoldsTheWordRange) {
   {
     MasterOutput master(planFor(16, false, 0));
-    const std::vector<std::int64_t> in = {-65535, -65536, -65537, 65535, 65536, -1, 0,
-                                          std::int64_t{1} << 40, -(std::int64_t{1} << 40)};
+    const std::vector<std::int64_t> in = {-65535,
+                                          -65536,
+                                          -65537,
+                                          65535,
+                                          65536,
+                                          -1,
+                                          0,
+                                          std::int64_t{1} << 40,
+                                          -(std::int64_t{1} << 40)};
     const Encoded e = encode(master, in, in, 0, 16, false);
     EXPECT_EQ(e.left, (std::vector<std::int64_t>{0, -1, -1, 0, 1, 0, 0, 32767, -32768}));
     EXPECT_EQ(e.right, e.left);
@@ -73,8 +82,8 @@ TEST(MasterOutputTest, ReducesTowardZeroAndHoldsTheWordRange) {
   }
   {
     MasterOutput master(planFor(24, false, 0));
-    const std::vector<std::int64_t> in = {-255, -256, -257, 255, 256, 2147483648LL + 5000,
-                                          -2147483648LL - 5000};
+    const std::vector<std::int64_t> in = {
+        -255, -256, -257, 255, 256, 2147483648LL + 5000, -2147483648LL - 5000};
     const Encoded e = encode(master, in, in, 0, 24, false);
     EXPECT_EQ(e.left, (std::vector<std::int64_t>{0, -1, -1, 0, 1, 8388607, -8388608}));
     EXPECT_EQ(master.meters().peakR, 8388627.0);
@@ -82,8 +91,8 @@ TEST(MasterOutputTest, ReducesTowardZeroAndHoldsTheWordRange) {
   {
     // Mono: the factor applies to each side in double before truncation.
     MasterOutput master(planFor(24, true, 0));
-    const Encoded e = encode(master, {1001, -1001, 3, 2147483647LL * 3}, {0, -511, 0, 2147483647LL * 3},
-                             0, 24, true);
+    const Encoded e = encode(master, {1001, -1001, 3, 2147483647LL * 3},
+                             {0, -511, 0, 2147483647LL * 3}, 0, 24, true);
     EXPECT_EQ(e.left, (std::vector<std::int64_t>{500 / 256, -756 / 256, 0, 8388607}));
   }
 }
@@ -103,8 +112,9 @@ TEST(MasterOutputTest, DitherStaysWithinItsLevel) {
           ++seen[static_cast<std::size_t>(v + half)];
         }
         for (std::size_t k = 0; k < seen.size(); ++k)
-          EXPECT_GT(seen[k], 0) << "value " << static_cast<std::int64_t>(k) - half << " never drawn, "
-                                << bits << " bits, mono " << mono << ", level " << level;
+          EXPECT_GT(seen[k], 0) << "value " << static_cast<std::int64_t>(k) - half
+                                << " never drawn, " << bits << " bits, mono " << mono << ", level "
+                                << level;
         if (!mono) {
           // Stereo dither lands in the master pair in bus scale.
           const std::int64_t unit = bits == 16 ? 65536 : 256;

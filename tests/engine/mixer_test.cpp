@@ -3,6 +3,9 @@
 // and one session rendered twice around another render in the same process.
 #include "engine/mixer.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,9 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "base/messages.h"
 #include "base/output_file.h"
@@ -116,7 +116,8 @@ Rendered renderOne(const Folder& folder, const std::string& source, std::int64_t
 
 std::size_t count(const std::string& text, const std::string& piece) {
   std::size_t n = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+    ++n;
   return n;
 }
 

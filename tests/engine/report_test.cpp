@@ -2,11 +2,11 @@
 // full-scale boundary of the "Over" texts, and where lines run together.
 #include "engine/report.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/limits.h"
 
