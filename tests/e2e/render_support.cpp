@@ -46,6 +46,10 @@ Rendered readRendered(const Session& s, const std::string& name) {
   const std::uint32_t dataBytes = le32(wav, 40);
   EXPECT_EQ(dataBytes, wav.size() - 44) << name << ": the header's size matches the data";
   EXPECT_EQ(le32(wav, 4), dataBytes + 36);
+  EXPECT_EQ(le32(wav, 20) & 0xffff, 1u) << name << ": plain PCM";
+  const auto frameBytes = static_cast<std::uint32_t>(r.channels * r.bits / 8);
+  EXPECT_EQ(le32(wav, 32) & 0xffff, frameBytes) << name << ": block align";
+  EXPECT_EQ(le32(wav, 28), r.rate * frameBytes) << name << ": byte rate";
   const std::size_t width = static_cast<std::size_t>(r.bits / 8);
   if (width != 2 && width != 3) {
     ADD_FAILURE() << name << " has " << r.bits << " bits";
