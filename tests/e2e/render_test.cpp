@@ -156,17 +156,21 @@ TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
 TEST(RenderRange, SourcesPlacedByTimeStampsSumLikePaddedSoxMix) {
   Session s;
   // b starts 100 frames before the first block boundary and ends inside the
-  // second block; c starts exactly on the boundary; a runs to the song end.
+  // second block; c starts exactly on the boundary; d starts 100 frames
+  // before the song; a runs to the song end.
   s.sox("-n -r 48000 -b 24 -c 2 a.wav synth 200000s whitenoise gain -10");
   s.sox("-n -r 48000 -b 16 -c 2 b.wav synth 40000s sine 1000 gain -10");
   s.sox("-n -r 48000 -b 24 -c 2 c.wav synth 1000s whitenoise gain -10");
   s.sox("b.wav b_padded.wav pad 130972s");
   s.sox("c.wav c_padded.wav pad 131072s");
-  s.sox("-m -v 1 a.wav -v 1 b_padded.wav -v 1 c_padded.wav -D -b 24 sum.wav");
-  s.write("tracks.txt", "begin\nx a.wav +\ny b.wav +\nz c.wav +\nend\n");
+  s.sox("-n -r 48000 -b 24 -c 2 d.wav synth 5000s pinknoise gain -10");
+  s.sox("d.wav d_trimmed.wav trim 100s");
+  s.sox("-m -v 1 a.wav -v 1 b_padded.wav -v 1 c_padded.wav -v 1 d_trimmed.wav -D -b 24 sum.wav");
+  s.write("tracks.txt", "begin\nx a.wav +\ny b.wav +\nz c.wav +\nw d.wav +\nend\n");
   s.write("faders.txt",
           "begin\nsong\ntstamp\t2\t0\t2\t0\nsstamp\t2\t30000\nsstamp\t2\t4972\n"
-          "sstamp\t3\t131072\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t0\nend\n");
+          "sstamp\t3\t131072\nsstamp\t4\t-100\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t0\nv\t4\t0\n"
+          "end\n");
   s.write("prefs.txt", kQuietPrefs);
   const RunResult r = s.run();
   ASSERT_EQ(r.status, 0) << r.out;
