@@ -85,11 +85,11 @@ int MixPlot::column(std::int64_t position) const {
 // The first song position that falls into `column`.
 std::int64_t MixPlot::columnStart(int column) const {
   if (column <= 0) return start_;
-  if (column >= columns_) return start_ + length_;
+  if (column >= columns_) return addSaturating(start_, length_);
   if (length_ <= std::numeric_limits<std::int64_t>::max() / columns_)
-    return start_ + (column * length_ + columns_ - 1) / columns_;
-  return start_ + truncateTo<std::int64_t>(
-                      std::ceil(static_cast<long double>(column) * length_ / columns_));
+    return addSaturating(start_, (column * length_ + columns_ - 1) / columns_);
+  return addSaturating(start_, truncateTo<std::int64_t>(std::ceil(
+                                   static_cast<long double>(column) * length_ / columns_)));
 }
 
 void MixPlot::addLane(LaneKind kind, int index, std::string label, const FaderTable& table) {
@@ -240,7 +240,7 @@ MixPlot makeMixPlot(const RenderPlan& plan, const MixScript& script,
 
 namespace {
 
-constexpr double kLeft = 200.0;        // label gutter
+constexpr double kLeft = 220.0;        // label gutter
 constexpr double kPlotWidth = 1600.0;  // the time axis, whatever the column count
 constexpr double kRight = 40.0;
 constexpr double kTop = 112.0;         // title, legend and the upper time labels
@@ -408,14 +408,17 @@ Point pointAt(double x, double y) {
   return Point{std::lround(x * 10.0), std::lround(y * 10.0)};
 }
 
-// Drops repeated points and the middle of three points on one horizontal or
-// vertical line: a steady fader costs two points however long it holds.
+// Drops repeated points and the middle of three points that go one way along
+// one horizontal or vertical line: a steady fader costs two points however
+// long it holds, while a line that turns back keeps its turning point.
 void pushPoint(std::vector<Point>& run, Point p) {
   if (!run.empty() && run.back() == p) return;
   if (run.size() >= 2) {
     const Point& a = run[run.size() - 2];
     const Point& b = run.back();
-    if ((a.y == b.y && b.y == p.y) || (a.x == b.x && b.x == p.x)) run.pop_back();
+    const bool onward = (a.y == b.y && b.y == p.y && (b.x - a.x) * (p.x - b.x) >= 0) ||
+                        (a.x == b.x && b.x == p.x && (b.y - a.y) * (p.y - b.y) >= 0);
+    if (onward) run.pop_back();
   }
   run.push_back(p);
 }
@@ -472,7 +475,7 @@ class Drawing {
             kLeft, kInk);
     svg_ += "Sorvan mix: " + xmlText(title, 80) + "</text>\n";
     appendf(svg_, "<text x=\"%.0f\" y=\"50\" font-size=\"12\" fill=\"%s\">", kLeft, kMuted);
-    svg_ += clockText(seconds(start_), 3) + " to " + clockText(seconds(start_ + length_), 3);
+    svg_ += clockText(seconds(start_), 3) + " to " + clockText(seconds(addSaturating(start_, length_)), 3);
     appendf(svg_, " (song time) \xC2\xB7 %.0f Hz \xC2\xB7 %d-bit output \xC2\xB7 fader levels "
                   "as played</text>\n", rate_, bits_);
     legend(kLeft, 74.0);
@@ -597,7 +600,7 @@ class Drawing {
                  const std::string& detail) {
     appendf(svg_, "<text x=\"12\" y=\"%.0f\" font-size=\"13\" font-weight=\"bold\" fill=\"%s\">",
             top + 18.0, colour);
-    svg_ += xmlText(label, 22) + "</text>\n";
+    svg_ += xmlText(label, 20) + "</text>\n";
     appendf(svg_, "<text x=\"12\" y=\"%.0f\" font-size=\"10\" fill=\"%s\">", top + 33.0, kMuted);
     svg_ += detail + "</text>\n";
   }
@@ -626,7 +629,7 @@ class Drawing {
       const double x = xOfPosition(e.time);
       appendf(guides, "M%.1f %.0fV%.0f", x, top, bottom);
       if (e.reached && e.ramp > 1) {
-        const double x2 = xOfPosition(e.time + e.ramp);
+        const double x2 = xOfPosition(addSaturating(e.time, e.ramp));
         appendf(svg_,
                 "<rect x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"4\" fill=\"%s\" "
                 "fill-opacity=\"0.35\"/>\n",

@@ -129,18 +129,24 @@ TEST(MixPlotTest, TraceShowsStepsAsVerticalsAndRampsAsManyPoints) {
     double db = p < 20500 ? 0.0 : -12.0;
     if (p >= 60000) db = -12.0 - 12.0 * std::min(1.0, (p - 60000) / 30000.0);
     if (p == 20999) plot.recordFader(1, 20000, 0.0);          // the column's first reading
+    if (p == 40999) {  // a dip and back within one column
+      plot.recordFader(1, 40000, -12.0);
+      plot.recordFader(1, 40500, -24.0);
+    }
     if (p < 70000 || p >= 75000) plot.recordFader(1, p, db);  // a gap: the fader did not run
   }
   const std::string svg = plot.svg("song");
   const auto runs = traces(svg);
   ASSERT_EQ(runs.size(), 2u);  // broken by the gap
-  // Steady stretches cost two points; the step is one vertical; the ramp
-  // keeps a point per column.
+  // Steady stretches cost two points; the step is one vertical, the dip a
+  // vertical down and back up; the ramp keeps a point per column.
   const auto& before = runs[0];
-  ASSERT_GE(before.size(), 4u);
+  ASSERT_EQ(before.size(), 7u + 10u);
   EXPECT_EQ(before[1].x, before[2].x);
   EXPECT_LT(before[1].y, before[2].y);  // down to -12 dB
-  EXPECT_LE(before.size(), 4u + 10u);
+  EXPECT_EQ(before[3].x, before[5].x);
+  EXPECT_EQ(before[4].y, runs[1].back().y);  // the dip reaches -24 dB
+  EXPECT_EQ(before[5].y, before[3].y);
   EXPECT_GE(runs[1].size(), 14u);
   for (std::size_t k = 1; k < runs[1].size(); ++k) EXPECT_GE(runs[1][k].y, runs[1][k - 1].y);
   // Entries: one tick each, with its time and level in the tooltip.
