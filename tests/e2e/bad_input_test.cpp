@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +37,10 @@ constexpr std::size_t kSongFrames = 4800;
 constexpr std::size_t kSongBytes = 44 + kSongFrames * 6;
 
 RunResult runBounded(const Session& s, const std::string& args = "",
-                     const std::string& input = "") {
+                     const std::string& input = "", int seconds = kTimeoutSeconds) {
   s.write(".input", input);
   const std::string command = "cd '" + s.dir() + "' && timeout -k 2 " +
-                              std::to_string(kTimeoutSeconds) + " '" SORVAN_BINARY "' " + args +
+                              std::to_string(seconds) + " '" SORVAN_BINARY "' " + args +
                               " < .input 2>&1";
   RunResult result;
   std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -215,6 +216,8 @@ std::vector<WaveCase> waveCases() {
       {"RIFF header only", "RIFF" + le(4, 4) + "WAVE", noFormat, Outcome::kUnused},
       {"cut inside fmt", ("RIFF" + le(100, 4) + "WAVE" + fmtChunk(1, 2, 48000, 24)).substr(0, 26),
        notPcm, Outcome::kUnused},
+      {"fmt identifier as the last bytes", "RIFF" + le(7, 4) + "WAVEfmt", notPcm, Outcome::kUnused},
+      {"data identifier as the last bytes", header + "data", "", Outcome::kSilent},
       {"header without samples", header + "data" + le(0, 4), "", Outcome::kSilent},
       {"header promising samples it lacks", header + "data" + le(6000, 4), "", Outcome::kSilent},
       {"fmt beyond 128 KiB", riff(junkUpTo(12, 131074) + fmtChunk(1, 2, 48000, 24) + chunk("data", data)),
@@ -651,16 +654,19 @@ TEST(BadText, ExtremeEffectSettingsAreClamped) {
   Session s;
   goodRender(s);
   const std::string head = "begin\nsong\nt\t0\t0\t0\nv\t1\t0\n";
-  const char* files[] = {
+  // One file per group: the strips, the reverb sends and returns, the
+  // master-fed tap reverb.
+  const char* strips =
       "comp\t1\t1e308\t1e308\t1e308\t1e308\nrms\t1\t-1e308\t-1e308\t-1e308\t-1e308\n"
       "nlc\t1\t-10\t1e308\t4\nnlc\tM\t-10\t-1e308\t1e308\nlim\t1\t-1e308\n"
       "hp\t1\t1e308\nband1\t1\t1e308\t1e308\t1e308\nhshelf\t1\t-1e308\t-1e308\t-1e308\n"
       "lshelf\tG\t1\t0\t0\t0\nband4\tM\t-1\t-1e308\t1e-308\nfxg\t1\t1e308\nfxg\tM\t-1e308\n"
-      "o\tcomp\t1\t99999999999\no\thp\t1\t-99999999999\n",
+      "o\tcomp\t1\t99999999999\no\thp\t1\t-99999999999\n";
+  const char* reverbs =
       "rtn\t1e308\t75\nrev\t1\t1e308\nwidth\t1e308\npos\t1e308\t-1e308\t50\n"
-      "rhp\t1e308\nrlp\t-1e308\ntrtn\t-1e308\t75\t99999999999\ntrev\t1\t-1e308\n",
-      "trtn\t0\t75\t-99999999999\ntrev\tM\t0\n",
-  };
+      "rhp\t1e308\nrlp\t-1e308\ntrtn\t-1e308\t75\t99999999999\ntrev\t1\t-1e308\n";
+  const char* masterFed = "trtn\t0\t75\t-99999999999\ntrev\tM\t0\n";
+  const char* files[] = {strips, reverbs, masterFed};
   for (const char* lines : files) {
     s.write("faders.txt", head + lines + "end\n");
     const RunResult r = runBounded(s);
@@ -733,6 +739,20 @@ TEST(BadText, NonAsciiBytes) {
   ASSERT_TRUE(s.exists("s\xc3\xb8ng\xff.wav")) << r.out;
   EXPECT_TRUE(s.read("s\xc3\xb8ng\xff.wav") == earlier.bytes("song.wav"));
   earlier.expectUntouched("non-ASCII");
+}
+
+// Names reach the messages as data, never as formats.
+TEST(BadText, PercentSignsInNames) {
+  Session s;
+  const Earlier earlier = goodRender(s);
+  s.write("tracks.txt", "begin\nkick a.wav +\nbad %s%n%x.wav +\nend\n");
+  s.write("prefs.txt", prefsWith("oname\t%n%s%d\n"));
+  const RunResult r = runBounded(s);
+  EXPECT_TRUE(contains(r.out, "Cannot find file in track list called %s%n%x.wav!!\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "Done!  Created the file: %n%s%d.wav\n")) << r.out;
+  EXPECT_TRUE(s.read("%n%s%d.wav") == earlier.bytes("song.wav"));
+  EXPECT_TRUE(s.exists("stats_%n%s%d.txt"));
+  earlier.expectUntouched("percent signs");
 }
 
 TEST(BadText, FaderFileThatIsADirectory) {
@@ -862,6 +882,33 @@ TEST(BadRuntime, OutputThatIsALinkToASource) {
   EXPECT_TRUE(fs::is_symlink(s.path("link.wav")));
 }
 
+// Mixing an earlier mix again must not overwrite it while reading it.
+TEST(BadRuntime, EarlierMixListedAsASource) {
+  Session s;
+  const Earlier earlier = goodRender(s);
+  s.write("tracks.txt", "begin\nkick a.wav +\nagain song.wav +\nend\n");
+  expectRefused(s, earlier, runBounded(s), 2, "Error: output file song.wav is also an input\n",
+                "earlier mix as a source");
+}
+
+// The mix is committed before the tap file; only the tap fails.
+TEST(BadRuntime, TapFileNameTakenByADirectory) {
+  Session s;
+  const Earlier earlier = goodRender(s);
+  fs::create_directories(s.path("revTap.wav/inside"));
+  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nrtn\t0\t75\nrev\t1\t0\nend\n");
+  s.write("prefs.txt", prefsWith("tap\trev\n"));
+  const RunResult r = runBounded(s);
+  EXPECT_EQ(r.status, 3) << r.out;
+  EXPECT_TRUE(contains(r.out, "Error: cannot write revTap.wav: Is a directory\n")) << r.out;
+  EXPECT_TRUE(fs::is_directory(s.path("revTap.wav/inside")));
+  EXPECT_EQ(s.read("song.wav").size(), kSongBytes);
+  const Earlier reports(s, {"stats_song.txt", "faders_song.txt"});
+  EXPECT_TRUE(reports.bytes("stats_song.txt") == earlier.bytes("stats_song.txt"))
+      << "no reports for a run that failed";
+  expectNoPartials(s, "tap file blocked");
+}
+
 // The reports of one run given as the inputs of the next.
 TEST(BadRuntime, ReportsThatWouldOverwriteInputs) {
   Session s;
@@ -950,12 +997,16 @@ TEST(BadRuntime, FailingLaunchCommandsDoNotChangeTheStatus) {
 }
 
 // ---------------------------------------------------------------------------
-// Faults found by this suite, written as the runs should behave.
+// Faults found by this suite, written as the runs should behave. They are
+// skipped until mended; set SORVAN_KNOWN_FAULTS to run them.
+
+#define SKIP_KNOWN_FAULT(reason) \
+  if (!std::getenv("SORVAN_KNOWN_FAULTS")) GTEST_SKIP() << reason
 
 // A render must stay within what a WAVE header can describe, and finish.
 void expectRenderRefused(Session& s, const std::string& context) {
   const Earlier before(s, {"song.wav", "stats_song.txt", "faders_song.txt"});
-  const RunResult r = runBounded(s);
+  const RunResult r = runBounded(s, "", "", 5);
   EXPECT_NE(r.status, kTimedOut) << context << ": the render did not finish";
   EXPECT_EQ(r.status, 2) << context << "\n" << r.out;
   before.expectUntouched(context);
@@ -963,7 +1014,7 @@ void expectRenderRefused(Session& s, const std::string& context) {
 }
 
 TEST(BadFaults, PreviewLengthOf1e308IsRefused) {
-  GTEST_SKIP() << "renders without end, filling the disk (preview length saturates to 2^63-1)";
+  SKIP_KNOWN_FAULT("renders without end, filling the disk (preview length saturates to 2^63-1)");
   Session s;
   goodRender(s);
   s.write("prefs.txt", "begin\ndither\t0\npre\ton\nlength\t1e308\nend\n");
@@ -971,15 +1022,53 @@ TEST(BadFaults, PreviewLengthOf1e308IsRefused) {
 }
 
 TEST(BadFaults, OutPointOf1e308IsRefused) {
-  GTEST_SKIP() << "renders without end, filling the disk (xout saturates to 2^63-1)";
+  SKIP_KNOWN_FAULT("renders without end, filling the disk (xout saturates to 2^63-1)");
   Session s;
   goodRender(s);
   s.write("prefs.txt", "begin\ndither\t0\npre\toff\nxfields\t1\nxout\t1e308\nend\n");
   expectRenderRefused(s, "xout 1e308");
 }
 
+TEST(BadFaults, SourceThatIsAFifo) {
+  SKIP_KNOWN_FAULT("hangs: the header reader opens a FIFO and waits for a writer forever");
+  Session s;
+  const Earlier earlier = goodRender(s);
+  ASSERT_EQ(::mkfifo(s.path("b.wav").c_str(), 0644), 0);
+  s.write("tracks.txt", "begin\nkick a.wav +\nbad b.wav +\nend\n");
+  const RunResult r = runBounded(s, "", "", 5);
+  EXPECT_NE(r.status, kTimedOut) << "the run did not finish";
+  EXPECT_TRUE(contains(r.out, "Cannot find file in track list called b.wav!!\n")) << r.out;
+  expectSameSong(s, earlier, r, "FIFO");
+}
+
+// The dialogue writes the answer into faders.txt, so it must be a number the
+// fader file's own reader reads back.
+TEST(BadFaults, DialogueAnswersThatAreNotNumbers) {
+  SKIP_KNOWN_FAULT("scanf accepts nan and inf and writes them into faders.txt, read back as 0 dB");
+  Session s;
+  const Earlier earlier = goodRender(s);
+  fs::remove(s.path("faders.txt"));
+  for (const char* answer : {"nan\n", "inf\n", "-inf\n"}) {
+    expectRefused(s, earlier, runBounded(s, "", answer), 1, "No default fader value was given.\n",
+                  answer);
+    EXPECT_FALSE(s.exists("faders.txt")) << answer;
+  }
+}
+
+// The tap file is committed after the mix; under the same name it replaces
+// the mix while the run reports success.
+TEST(BadFaults, OutputNamedLikeTheTapFile) {
+  SKIP_KNOWN_FAULT("oname revTap with tap rev: revTap.wav ends up holding the tap, status 0");
+  Session s;
+  const Earlier earlier = goodRender(s);
+  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nrtn\t0\t75\nrev\t1\t0\nend\n");
+  s.write("prefs.txt", prefsWith("tap\trev\noname\trevTap\n"));
+  expectRefused(s, earlier, runBounded(s), 2, "Error: output file revTap.wav", "mix named like the tap");
+  EXPECT_FALSE(s.exists("revTap.wav"));
+}
+
 TEST(BadFaults, TimeStampOf1e308IsRefused) {
-  GTEST_SKIP() << "renders without end, filling the disk (song length saturates to 2^63-1)";
+  SKIP_KNOWN_FAULT("renders without end, filling the disk (song length saturates to 2^63-1)");
   Session s;
   goodRender(s);
   s.write("faders.txt", "begin\nsong\ntstamp\t1\t0\t1e308\t0\nt\t0\t0\t0\nv\t1\t0\nend\n");
