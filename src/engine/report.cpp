@@ -53,7 +53,8 @@ void appendOutputPeak(std::string& text, const char* format, double peak, std::i
 }  // namespace
 
 void RawTodB(double raw, double& out, double reference, double floor) {
-  out = raw > 0 ? -20.0 * std::log10(reference / raw) : floor;
+  // Adding 0.0 turns the -0.0 of a full-scale level into 0.0 ("0.00", not "-0.00").
+  out = raw > 0 ? -20.0 * std::log10(reference / raw) + 0.0 : floor;
 }
 
 std::string statisticsText(const ReportInputs& in) {
