@@ -66,7 +66,6 @@ void setEqSection(EqSettings& settings, int section, int channel, double freqHz,
 }
 
 void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left, double* right) {
-  Denormal(left, right, n);
   if (n <= 0) return;
 
   long i = 0;
@@ -83,6 +82,8 @@ void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* lef
       m.in2R = m.in1R;
       m.out2R = m.out1R;
     }
+    left[i] = denormalGuard(left[i]);
+    right[i] = denormalGuard(right[i]);
     m.in1L = left[i];
     m.out1L = left[i];
     m.in1R = right[i];
@@ -94,7 +95,7 @@ void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* lef
   double in1L = m.in1L, in2L = m.in2L, out1L = m.out1L, out2L = m.out2L;
   double in1R = m.in1R, in2R = m.in2R, out1R = m.out1R, out2R = m.out2R;
   for (; i < n; ++i) {
-    const double xl = left[i];
+    const double xl = denormalGuard(left[i]);
     const double yl = b0 * xl + b1 * in1L + b2 * in2L - a1 * out1L - a2 * out2L;
     in2L = in1L;
     in1L = xl;
@@ -102,7 +103,7 @@ void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* lef
     out1L = yl;
     left[i] = yl;
 
-    const double xr = right[i];
+    const double xr = denormalGuard(right[i]);
     const double yr = b0 * xr + b1 * in1R + b2 * in2R - a1 * out1R - a2 * out2R;
     in2R = in1R;
     in1R = xr;

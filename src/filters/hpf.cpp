@@ -6,20 +6,12 @@ namespace sorvan {
 
 namespace {
 constexpr double kTwoPi = 6.283185307179586;
-constexpr double kDenormalGuard = 0.0001;
-
-inline double guard(double x) {
-  // -0.0 compares equal to 0.0, so it takes the positive branch.
-  if (x >= 0.0 && x < kDenormalGuard) return kDenormalGuard;
-  if (x < 0.0 && x > -kDenormalGuard) return -kDenormalGuard;
-  return x;
-}
 }  // namespace
 
 void Denormal(double* left, double* right, long n) {
   for (long i = 0; i < n; ++i) {
-    left[i] = guard(left[i]);
-    right[i] = guard(right[i]);
+    left[i] = denormalGuard(left[i]);
+    right[i] = denormalGuard(right[i]);
   }
 }
 
@@ -44,13 +36,14 @@ void setHighPass(HpfSettings& settings, int channel, double cutoffHz, double sam
 void HPF(const HpfSettings& settings, HpfState& state, int channel, long n, double* left,
          double* right) {
   assert(channel >= 0 && channel < kStripCount);
-  Denormal(left, right, n);
   if (n <= 0) return;
 
   long i = 0;
   if (state.first[channel] == 0) {
     // Seeding input and output memory with the first sample makes it pass
     // unchanged; a constant input then decays from its own value.
+    left[0] = denormalGuard(left[0]);
+    right[0] = denormalGuard(right[0]);
     state.OldXL[channel] = left[0];
     state.OldYL[channel] = left[0];
     state.OldXR[channel] = right[0];
@@ -64,13 +57,13 @@ void HPF(const HpfSettings& settings, HpfState& state, int channel, long n, doub
   double oldXL = state.OldXL[channel], oldYL = state.OldYL[channel];
   double oldXR = state.OldXR[channel], oldYR = state.OldYR[channel];
   for (; i < n; ++i) {
-    const double xl = left[i];
+    const double xl = denormalGuard(left[i]);
     const double yl = a * oldYL + b * (xl - oldXL);
     oldXL = xl;
     oldYL = yl;
     left[i] = yl;
 
-    const double xr = right[i];
+    const double xr = denormalGuard(right[i]);
     const double yr = a * oldYR + b * (xr - oldXR);
     oldXR = xr;
     oldYR = yr;

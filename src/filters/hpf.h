@@ -35,6 +35,15 @@ struct HpfState {
 // filters never decay into denormal numbers. NaN and larger values are kept.
 void Denormal(double* left, double* right, long n);
 
+// The guard Denormal applies to one sample; the filters apply it inside their
+// own loops so that a block is walked once.
+inline double denormalGuard(double x) {
+  constexpr double kGuard = 0.0001;
+  // -0.0 compares equal to 0.0, so it takes the positive branch.
+  const double up = (x >= 0.0 && x < kGuard) ? kGuard : x;
+  return (x < 0.0 && x > -kGuard) ? -kGuard : up;
+}
+
 // Coefficients for a cutoff in Hz (already limited to 1 .. sampleRate / 2).
 HpfCoefficients highPassCoefficients(double cutoffHz, double sampleRate);
 
