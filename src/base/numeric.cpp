@@ -44,6 +44,17 @@ std::int64_t readInteger(const char* text) {
   return acc == kMin ? std::numeric_limits<std::int64_t>::max() : -acc;
 }
 
+bool parseReal(const char* text, double& value) {
+  if (!text) return false;
+  const char* p = text;
+  while (isSpace(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  if (*p == '.') ++p;
+  if (!isDigit(*p)) return false;
+  value = readReal(text);
+  return true;
+}
+
 double readReal(const char* text) {
   if (!text) return 0.0;
   const char* p = text;

@@ -60,6 +60,10 @@ Int readIntegerAs(const char* text) {
 // A value beyond the double range reads as the largest finite value of its sign.
 double readReal(const char* text);
 
+// Like readReal, but says whether the text starts with a number at all
+// (after white space); false leaves `value` unchanged.
+bool parseReal(const char* text, double& value);
+
 // 10^(dB/20) x reference in double, returned in single precision.
 float dBtoRatio(double dB, double reference);
 

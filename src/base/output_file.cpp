@@ -1,6 +1,8 @@
 #include "base/output_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +13,39 @@
 #include "base/messages.h"
 
 namespace sorvan {
+namespace {
+
+// Temporary paths a signal handler may remove. A handler can only use what
+// is async-signal-safe, so the list is a fixed table of C strings owned by
+// the OutputFiles that registered them.
+constexpr int kTemporarySlots = 16;
+std::atomic<const char*> g_temporaries[kTemporarySlots];
+
+int registerTemporary(const char* path) {
+  for (int i = 0; i < kTemporarySlots; ++i) {
+    const char* expected = nullptr;
+    if (g_temporaries[i].compare_exchange_strong(expected, path)) return i;
+  }
+  return -1;
+}
+
+void unregisterTemporary(int slot) {
+  if (slot >= 0) g_temporaries[slot].store(nullptr);
+}
+
+extern "C" void removeTemporariesAndDie(int signal) {
+  for (auto& entry : g_temporaries) {
+    if (const char* path = entry.load()) ::unlink(path);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+void removeTemporariesOnSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeTemporariesAndDie);
+}
 
 OutputFile::~OutputFile() { discard(); }
 
@@ -28,6 +63,7 @@ void OutputFile::open(const std::string& finalPath, std::size_t bufferBytes) {
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) fail(errno);
   tempPath_ = pattern;
+  slot_ = registerTemporary(tempPath_.c_str());
   // mkstemp creates the file private; give it the permissions a plain
   // fopen would have given the final file.
   const mode_t mask = ::umask(0);
@@ -64,6 +100,8 @@ void OutputFile::commit() {
   std::free(buffer_);
   buffer_ = nullptr;
   if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) fail(errno);
+  unregisterTemporary(slot_);
+  slot_ = -1;
   tempPath_.clear();
 }
 
@@ -76,6 +114,8 @@ void OutputFile::discard() {
   buffer_ = nullptr;
   if (!tempPath_.empty()) {
     std::remove(tempPath_.c_str());
+    unregisterTemporary(slot_);
+    slot_ = -1;
     tempPath_.clear();
   }
 }

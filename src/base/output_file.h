@@ -34,8 +34,14 @@ class OutputFile {
   std::FILE* stream_ = nullptr;
   std::string finalPath_;
   std::string tempPath_;
+  int slot_ = -1;  // place in the list the signal handler cleans up
   char* buffer_ = nullptr;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of every open
+// OutputFile before the process ends, so an interrupted run leaves nothing
+// half-written behind.
+void removeTemporariesOnSignals();
 
 // Writes a whole text file through an OutputFile.
 void writeWholeFile(const std::string& path, const std::string& text);

@@ -13,6 +13,7 @@
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "base/numeric.h"
 #include "base/output_file.h"
 #include "driver/prefs.h"
 #include "driver/text_file.h"
@@ -98,26 +99,36 @@ bool pathExists(const char* path) {
 }
 
 // Creates a default file under its fixed name unless a file of that name
-// exists already; either way the run goes on with `text`. A check only says so.
-void createDefaultFile(const char* name, const std::string& text, bool check) {
+// exists already; either way the run goes on with `text`. A check only says
+// so. Returns whether the file was written.
+bool createDefaultFile(const char* name, const std::string& text, bool check) {
   if (check) {
     say("Check: would create %s with default settings.\n", name);
-    return;
+    return false;
   }
   if (pathExists(name)) {
     say("%s already exists and was left unchanged; using the default text for this run.\n", name);
-    return;
+    return false;
   }
   writeWholeFile(name, text);
+  return true;
 }
 
 TextFile loadPreferences(const std::string& path, bool check) {
   if (auto file = loadTextFile(path)) return std::move(*file);
   say("\nWarning: prefs.txt file was not found...");
-  if (check) say("\n");
-  createDefaultFile("prefs.txt", kDefaultPreferencesText, check);
-  if (!check) sayLine("...created one for you.");
+  if (check || pathExists("prefs.txt")) say("\n");
+  if (createDefaultFile("prefs.txt", kDefaultPreferencesText, check))
+    sayLine("...created one for you.");
   return makeTextFile(kDefaultPreferencesText);
+}
+
+// The answer to the default-level question: the first word of standard input,
+// which must be a number as the fader file itself writes numbers.
+bool readDefaultLevel(double& level) {
+  char word[64];
+  if (std::scanf("%63s", word) != 1) return false;
+  return parseReal(word, level);
 }
 
 TextFile loadTracks(const std::string& path) {
@@ -151,7 +162,7 @@ TextFile loadFaders(const std::string& path, int trackCount, bool check) {
   sayLine("Enter the default fader value or -999 to exit.");
   sayFlush();
   double level = 0.0;
-  if (std::scanf("%lf", &level) != 1) {
+  if (!readDefaultLevel(level)) {
     sayLine("No default fader value was given.");
     throw Fatal(exit_status::kUser);
   }
@@ -197,6 +208,16 @@ void checkReverbRooms(const ReverbSettings& r, double rate) {
     auto recursive = std::make_unique<RecurseReverbState>();
     setupRecurseReverb(*recursive, rate, r.recursiveRoom, r.p1, r.p2, r.p3, r.width);
   }
+}
+
+// A WAVE header holds the data size in 32 bits; a longer render could not be
+// described by its header (and would run for days).
+void refuseTooLongForWave(std::int64_t frames, int frameBytes) {
+  constexpr std::int64_t kMaxDataBytes = 0xFFFFFFFFLL - 36;
+  if (frames <= kMaxDataBytes / frameBytes) return;
+  say("Error: a render of %lld frames is too long for a WAVE file\n",
+      static_cast<long long>(frames));
+  throw Fatal(exit_status::kConfig);
 }
 
 std::uint32_t ditherSeed(const Preferences& prefs) {
@@ -277,6 +298,7 @@ int run(const CommandLine& cmd) {
   for (const std::string* out : {&prefs.outputPath, &statsPath, &faderReportPath})
     refuseOutputOverInput(*out, inputs);
   if (prefs.plot) refuseOutputOverInput(plotPath, inputs);
+  refuseTooLongForWave(prefs.renderLength, (prefs.outputBits / 8) * (prefs.mono ? 1 : 2));
   OutputFile output;
   if (!cmd.check) {
     output.open(prefs.outputPath, static_cast<std::size_t>(prefs.outputBits / 3) * 262144);
@@ -326,6 +348,12 @@ int run(const CommandLine& cmd) {
     const std::string tapPath =
         pre.mixDir.value_or("") + (plan.tapMode == 1 ? "revTap.wav" : "rtnTap.wav");
     refuseOutputOverInput(tapPath, inputs);
+    // Both are renamed into place after the mix; one name would lose the mix.
+    if (tapPath == prefs.outputPath) {
+      say("Error: output file %s is also the tap file\n", tapPath.c_str());
+      throw Fatal(exit_status::kConfig);
+    }
+    refuseTooLongForWave(prefs.renderLength, 6);
     tap.open(tapPath, 2097152);
     const auto tapHeader = MAKE_HEADER(sources.sampleRate, 24, 2, prefs.renderLength);
     tap.write(tapHeader.data(), tapHeader.size());
@@ -376,6 +404,7 @@ int run(const CommandLine& cmd) {
 }  // namespace
 
 int runMain(int argc, char** argv) {
+  removeTemporariesOnSignals();
   try {
     const CommandLine cmd = parseCommandLine(argc, argv);
     if (cmd.help) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/limits.h"
@@ -45,9 +46,16 @@ class SourceReader {
   SourceReader& operator=(const SourceReader&) = delete;
   ~SourceReader() { close(); }
 
+  // A file that vanished or was replaced by something other than a regular
+  // file since its header was read gives silence.
   void open(const std::string& path) {
     path_ = path;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+    }
   }
 
   // Reads up to `bytes` at `offset`; returns how many bytes arrived.

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "base/messages.h"
 
 namespace sorvan {
@@ -30,6 +32,10 @@ struct Head {
 };
 
 bool readHead(const std::string& path, Head& head) {
+  // Only a regular file can be a recording; opening a FIFO or a device would
+  // wait for a writer or read without end.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   File f{std::fopen(path.c_str(), "rb")};
   if (!f) return false;
   std::fread(head.bytes.data(), 1, head.bytes.size(), f.get());
