@@ -126,6 +126,10 @@ void settleHeadTailAndPoints(std::string_view section, const SongFacts& song, Pr
     std::int64_t r;
     return __builtin_sub_overflow(a, b, &r) ? (b > 0 ? INT64_MIN : INT64_MAX) : r;
   };
+  auto add = [](std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    return __builtin_add_overflow(a, b, &r) ? (b > 0 ? INT64_MAX : INT64_MIN) : r;
+  };
   if (xin) {
     length = sub(length, *xin);
     start = *xin;
@@ -133,7 +137,7 @@ void settleHeadTailAndPoints(std::string_view section, const SongFacts& song, Pr
   if (xout) length = sub(*xout, xin.value_or(0));
   if (head && *head > 1 && *head < song.songLength) {
     length = sub(length, *head);
-    start += *head;
+    start = add(start, *head);
   }
   if (tail && *tail > 1 && *tail < song.songLength) length = sub(length, *tail);
   prefs.renderStart = start;
