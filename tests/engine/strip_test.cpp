@@ -9,8 +9,6 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "dynamics/limiter.h"
-#include "filters/eq.h"
 #include "script/effect_settings.h"
 
 namespace sorvan {
@@ -83,46 +81,6 @@ TEST(StripRunnerTest, WholeStripsAreBlockSplitInvariant) {
     EXPECT_TRUE(whole.left == single.left && whole.right == single.right) << index;
     EXPECT_FALSE(whole.left == burstyTone(kFrames, scale).left) << index << " was processed";
   }
-}
-
-// The same signal through a limiter and a +12 dB band run by hand.
-Signal byHand(const StripSettings& s, bool limiterFirst, bool withLimiter) {
-  Signal x = burstyTone(4800, 8388608.0);
-  auto eq = std::make_unique<EqState>();
-  const long n = static_cast<long>(x.left.size());
-  if (withLimiter && limiterFirst) LIMITER(s.lim, 5, n, x.left.data(), x.right.data());
-  EQ(s.eq, *eq, kEqBand1, 5, n, x.left.data(), x.right.data());
-  if (withLimiter && !limiterFirst) LIMITER(s.lim, 5, n, x.left.data(), x.right.data());
-  return x;
-}
-
-Signal byRunner(const StripSettings& s) {
-  auto runner = std::make_unique<StripRunner>(s);
-  Signal x = burstyTone(4800, 8388608.0);
-  runner->run(5, static_cast<long>(x.left.size()), x.left.data(), x.right.data(), true);
-  return x;
-}
-
-TEST(StripRunnerTest, PositionsSetTheOrderAndOutsidePositionsNeverRun) {
-  const std::string strip = "\nlim\t5\t-12\nband1\t5\t1000\t12\t1\n";
-  struct Case {
-    const char* order;
-    bool limiterFirst;
-    bool limiterRuns;
-  };
-  const Case cases[] = {{"", false, true},
-                        {"order\tlim\t5\t1\n", true, true},
-                        {"order\tband1\t5\t3\norder\tlim\t5\t2\n", true, true},
-                        {"order\tlim\t5\t12\n", false, false}};
-  for (const Case& c : cases) {
-    const auto fx = settingsFrom(strip + c.order);
-    const Signal want = byHand(fx->strips, c.limiterFirst, c.limiterRuns);
-    const Signal got = byRunner(fx->strips);
-    EXPECT_TRUE(got.left == want.left && got.right == want.right) << c.order;
-  }
-  // The two orders really differ on this signal.
-  const auto fx = settingsFrom(strip);
-  EXPECT_FALSE(byHand(fx->strips, true, true).left == byHand(fx->strips, false, true).left);
 }
 
 }  // namespace
