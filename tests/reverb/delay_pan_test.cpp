@@ -109,15 +109,6 @@ TEST(DelayPanTest, CentreCarriesTheAssembledSampleOnBothSides) {
   EXPECT_EQ(bf.R, bf.L);
 }
 
-TEST(DelayPanTest, HardPanSilencesTheOtherSide) {
-  for (int position : {-100, 100}) {
-    DelayPanState s = panned(2, position);
-    const Block b(s, 2, pcm24(ramp(300, 1)));
-    EXPECT_EQ(position < 0 ? b.L : b.R, ramp(300, 1));
-    EXPECT_EQ(position < 0 ? b.R : b.L, Samples(300, 0));
-  }
-}
-
 TEST(DelayPanTest, FarSideLagsAcrossTheBlockBoundary) {
   // Position -50 at 48 kHz: 15 samples; +99 at 500 kHz: held at 255.
   const struct {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "reverb/reverb_test_support.h"
 
@@ -55,21 +56,22 @@ TEST(TapReverbTest, SetUpErrorsEndTheRunWithStatusOne) {
     });
   };
   const std::string position = ">>> Error:  Illegal value for reverb position parameter\n";
-  EXPECT_EQ(setUp(kRoom, -1, 39, 43), position);
-  EXPECT_EQ(setUp(kRoom, 37, -0.5f, 43), position);
-  EXPECT_EQ(setUp(kRoom, 37, 39, -10), position);
-  // Beyond a wall a distance turns negative and taps would land before the
-  // accumulators' start.
-  EXPECT_EQ(setUp(kRoom, 37, 39, 101), position);
-  EXPECT_EQ(setUp(-1, 37, 39, 43), ">>> Error:  Illegal value for tap reverb room size\n");
-  EXPECT_EQ(setUp(2000, 37, 39, 43), ">>> Error: A tap reverb dimension has exceeded the limit\n");
-  // The largest last-order delay: 4014 with one order, 8034 with two.
-  EXPECT_EQ(setUp(kRoom, 37, 39, 43, 1, 4014),
-            ">>> Error:  Please decrease reverb tap number to 0 or room length to 74 feet\n");
-  EXPECT_EQ(setUp(kRoom, 37, 39, 43, 2, 8034),
-            ">>> Error:  Please decrease reverb tap number to 1 or room length to 74 feet\n");
-  EXPECT_EQ(setUp(kRoom, 37, 39, 43, 1, 3000),
-            ">>> Error:  Please decrease reverb tap number to 0 or room length to 55 feet\n");
+  const std::string decrease = ">>> Error:  Please decrease reverb tap number to ";
+  // Beyond a wall (101) a distance turns negative and taps would land before
+  // the accumulators' start. The largest last-order delay is 4014 with one
+  // order, 8034 with two.
+  const std::tuple<std::array<float, 4>, int, long, std::string> cases[] = {
+      {{kRoom, -1, 39, 43}, 1, 131072, position},
+      {{kRoom, 37, -0.5f, 43}, 1, 131072, position},
+      {{kRoom, 37, 39, -10}, 1, 131072, position},
+      {{kRoom, 37, 39, 101}, 1, 131072, position},
+      {{-1, 37, 39, 43}, 1, 131072, ">>> Error:  Illegal value for tap reverb room size\n"},
+      {{2000, 37, 39, 43}, 1, 131072, ">>> Error: A tap reverb dimension has exceeded the limit\n"},
+      {{kRoom, 37, 39, 43}, 1, 4014, decrease + "0 or room length to 74 feet\n"},
+      {{kRoom, 37, 39, 43}, 2, 8034, decrease + "1 or room length to 74 feet\n"},
+      {{kRoom, 37, 39, 43}, 1, 3000, decrease + "0 or room length to 55 feet\n"}};
+  for (const auto& [v, taps, buffer, message] : cases)
+    EXPECT_EQ(setUp(v[0], v[1], v[2], v[3], taps, buffer), message) << v[0] << " " << buffer;
   TapReverbState fits;
   int taps = 1;
   EXPECT_NO_THROW(setupDiscreteReverb(fits, 4015, kRate, kRoom, taps, 37, 39, 43));
