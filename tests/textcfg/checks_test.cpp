@@ -7,123 +7,79 @@
 namespace sorvan {
 namespace {
 
-TEST(ChecksTest, AttackAndReleaseLengths) {
-  std::int64_t v = 0;
-  checkValL(v, 10, 44100.0);
-  EXPECT_EQ(v, 1);
-  v = 100000;
-  checkValL(v, 10, 44100.0);
-  EXPECT_EQ(v, 88200);
-  v = 88200;
-  checkValL(v, 10, 44100.0);
-  EXPECT_EQ(v, 88200);
-  v = 5;
-  checkValL(v, 11, 48000.0);
-  EXPECT_EQ(v, 10);
-  v = 300000;
-  checkValL(v, 11, 48000.0);
-  EXPECT_EQ(v, 240000);
-  v = 7;
-  checkValL(v, 99, 48000.0);
-  EXPECT_EQ(v, 7);
-}
-
-TEST(ChecksTest, RealRanges) {
-  double f = 30000;
-  checkValD(f, 20, 44100.0);
-  EXPECT_EQ(f, 22050.0);
-  f = 0.5;
-  checkValD(f, 20, 44100.0);
-  EXPECT_EQ(f, 1.0);
-  f = 300;
-  checkValD(f, 20, 1.0);
-  EXPECT_EQ(f, 1.0);
-  double g = 15.0;
-  checkValD(g, 21, 48000.0);
-  EXPECT_EQ(g, 15.0);
-  g = 15.5;
-  checkValD(g, 21, 48000.0);
-  EXPECT_EQ(g, 15.0);
-  g = -20;
-  checkValD(g, 21, 48000.0);
-  EXPECT_EQ(g, -15.0);
-  double r = 100;
-  checkValD(r, 12, 48000.0);
-  EXPECT_EQ(r, 50.0);
-  r = 0.5;
-  checkValD(r, 12, 48000.0);
-  EXPECT_EQ(r, 1.0);
-  double q = 0.001;
-  checkValD(q, 22, 48000.0);
-  EXPECT_EQ(q, 0.01);
-  q = 1000;
-  checkValD(q, 22, 48000.0);
-  EXPECT_EQ(q, 100.0);
-  float p = 120.0f;
-  checkValF(p, 100);
-  EXPECT_EQ(p, 100.0f);
-  p = -1.0f;
-  checkValF(p, 100);
-  EXPECT_EQ(p, 0.0f);
+// Every range check at, inside and beyond its bounds: value in, mode, rate, value out.
+TEST(ChecksTest, LengthsAndRealRanges) {
+  const struct {
+    double in;
+    int mode;
+    double rate, out;
+  } cases[] = {
+      {0, 10, 44100, 1},           {100000, 10, 44100, 88200},  {88200, 10, 44100, 88200},
+      {5, 11, 48000, 10},          {300000, 11, 48000, 240000}, {7, 99, 48000, 7},
+      {30000, 20, 44100, 22050},   {0.5, 20, 44100, 1},         {300, 20, 1, 1},
+      {15, 21, 48000, 15},         {15.5, 21, 48000, 15},       {-20, 21, 48000, -15},
+      {100, 12, 48000, 50},        {0.5, 12, 48000, 1},         {0.001, 22, 48000, 0.01},
+      {1000, 22, 48000, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.in << " mode " << c.mode);
+    if (c.mode == 10 || c.mode == 11 || c.mode == 99) {
+      auto v = static_cast<std::int64_t>(c.in);
+      checkValL(v, c.mode, c.rate);
+      EXPECT_EQ(v, static_cast<std::int64_t>(c.out));
+    } else {
+      double v = c.in;
+      checkValD(v, c.mode, c.rate);
+      EXPECT_EQ(v, c.out);
+    }
+  }
+  for (auto [in, out] : {std::pair{120.0f, 100.0f}, {-1.0f, 0.0f}, {42.5f, 42.5f}}) {
+    checkValF(in, 100);
+    EXPECT_EQ(in, out);
+  }
 }
 
 TEST(ChecksTest, ChannelIndex) {
   MessageCapture cap;
-  int c = 136;
-  checkValI(c, 1);
-  EXPECT_EQ(c, 135);
-  c = -1;
-  checkValI(c, 1);
-  EXPECT_EQ(c, 135);
-  c = 0;
-  checkValI(c, 1);
-  EXPECT_EQ(c, 0);
+  for (auto [in, out] : {std::pair{136, 135}, {-1, 135}, {0, 0}, {135, 135}}) {
+    checkValI(in, 1);
+    EXPECT_EQ(in, out);
+  }
   EXPECT_EQ(cap.text(),
             ">>Channel number out of range or not specified!\n"
             ">>Channel number out of range or not specified!\n");
 }
 
-TEST(ChecksTest, FaderWarningsNameFaderAndEntry) {
+TEST(ChecksTest, LevelChecksAndTheirWarnings) {
   MessageCapture cap;
-  double v = 12.5;
-  EXPECT_EQ(CheckFader(v, 0, 3, 0), 1);
-  EXPECT_EQ(v, 12.02);
-  v = -200;
-  CheckFader(v, 0, 3, 0);
-  EXPECT_EQ(v, -144.0);
-  v = 450;
-  CheckFader(v, 1, 7, 4);
-  EXPECT_EQ(v, 400.0);
-  v = -1;
-  CheckFader(v, 1, 7, 5);
-  EXPECT_EQ(v, 0.0);
+  // CheckFader warns, naming fader and entry (counted from 1); the threshold
+  // and send checks are silent. Result 1 means the value was changed.
+  const struct {
+    int (*check)(double&, int);
+    double in;
+    int mode, changed;
+    double out;
+  } cases[] = {
+      {[](double& v, int m) { return CheckFader(v, m, 3, 0); }, 12.5, 0, 1, 12.02},
+      {[](double& v, int m) { return CheckFader(v, m, 3, 0); }, -200, 0, 1, -144},
+      {[](double& v, int m) { return CheckFader(v, m, 7, 4); }, 450, 1, 1, 400},
+      {[](double& v, int m) { return CheckFader(v, m, 7, 5); }, -1, 1, 1, 0},
+      {[](double& v, int m) { return CheckFader(v, m, 1, 0); }, 99, 2, 0, 99},
+      {CheckThresh, 3, 0, 1, 0},
+      {CheckThresh, 150, 1, 1, 100},
+      {CheckSndRtn, 450, 1, 1, 400},
+      {CheckSndRtn, 13, 0, 1, 12.02},
+      {CheckSndRtn, 5, 7, 0, 5},
+  };
+  for (const auto& c : cases) {
+    double v = c.in;
+    EXPECT_EQ(c.check(v, c.mode), c.changed) << c.in;
+    EXPECT_EQ(v, c.out) << c.in;
+  }
   EXPECT_EQ(cap.text(),
             ">> Warning: fader 3 (entry 1) set above 12.02 dB\n"
             ">> Warning: fader 7 (entry 5) set above 400 percent\n"
             ">> Warning: fader 7 (entry 6) set below 0 percent\n");
-  v = 99;
-  EXPECT_EQ(CheckFader(v, 2, 1, 0), 0);
-  EXPECT_EQ(v, 99.0);
-}
-
-TEST(ChecksTest, ThresholdAndSendLevelsAreSilent) {
-  MessageCapture cap;
-  double t = 3.0;
-  EXPECT_EQ(CheckThresh(t, 0), 1);
-  EXPECT_EQ(t, 0.0);
-  t = 150;
-  CheckThresh(t, 1);
-  EXPECT_EQ(t, 100.0);
-  double s = 450;
-  EXPECT_EQ(CheckSndRtn(s, 1), 1);
-  EXPECT_EQ(s, 400.0);
-  s = 13;
-  CheckSndRtn(s, 0);
-  EXPECT_EQ(s, 12.02);
-  s = 5;
-  EXPECT_EQ(CheckSndRtn(s, 7), 0);
-  EXPECT_EQ(s, 5.0);
-  EXPECT_EQ(cap.text(), "");
 }
 
 }  // namespace

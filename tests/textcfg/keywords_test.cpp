@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "base/messages.h"
 
 namespace sorvan {
 namespace {
 
-TEST(TokenizerTest, RunsOfDelimitersAreOneSeparatorAndLinesStayReadable) {
+TEST(TokenizerTest, RunsOfDelimitersAreOneSeparatorAndAZeroByteEndsTheText) {
   Tokenizer tok("v\t\t3\t-6.5 dB\nend\n");
   EXPECT_STREQ(tok.next(Tokenizer::kWords), "v");
   EXPECT_STREQ(tok.next(Tokenizer::kField), "3");
@@ -15,45 +20,30 @@ TEST(TokenizerTest, RunsOfDelimitersAreOneSeparatorAndLinesStayReadable) {
   EXPECT_TRUE(isEndToken(tok.next(Tokenizer::kWords)));
   EXPECT_EQ(tok.next(Tokenizer::kWords), nullptr);
   EXPECT_EQ(tok.next(Tokenizer::kWords), nullptr);
+
+  Tokenizer zero(std::string("a\tb\0c\td", 7));
+  EXPECT_STREQ(zero.next(Tokenizer::kWords), "a");
+  EXPECT_STREQ(zero.next(Tokenizer::kWords), "b");
+  EXPECT_EQ(zero.next(Tokenizer::kWords), nullptr);
 }
 
-TEST(TokenizerTest, ZeroByteEndsTheText) {
-  const std::string text("a\tb\0c\td", 7);
-  Tokenizer tok(text);
-  EXPECT_STREQ(tok.next(Tokenizer::kWords), "a");
-  EXPECT_STREQ(tok.next(Tokenizer::kWords), "b");
-  EXPECT_EQ(tok.next(Tokenizer::kWords), nullptr);
-}
-
-TEST(KeywordsTest, PointToLinesCountsOnlyEndedLines) {
-  EXPECT_EQ(pointToLines("one\ntwo\n").size(), 2u);
-  EXPECT_EQ(pointToLines("one\ntwo").size(), 1u);
+TEST(KeywordsTest, LineAndSpaceHelpers) {
+  EXPECT_EQ(pointToLines("one\ntwo").size(), 1u) << "only ended lines count";
   EXPECT_EQ(pointToLines("").size(), 0u);
-  const auto lines = pointToLines("\nx\t\n");
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "");
-  EXPECT_EQ(lines[1], "x\t");
-}
+  EXPECT_EQ(pointToLines("\nx\t\n"), (std::vector<std::string_view>{"", "x\t"}));
 
-TEST(KeywordsTest, RemoveExtraStringCollapsesRuns) {
-  std::string text = "a   b  c d";
-  EXPECT_EQ(RemoveExtraString(text, ' '), 3);
-  EXPECT_EQ(text, "a b c d");
-  std::string single = "a b";
-  EXPECT_EQ(RemoveExtraString(single, ' '), 0);
-  EXPECT_EQ(single, "a b");
-  std::string tabs = "x\t\t\ty";
-  EXPECT_EQ(RemoveExtraString(tabs, '\t'), 2);
-  EXPECT_EQ(tabs, "x\ty");
-}
-
-TEST(KeywordsTest, RemoveSpacesJoinsPiecesAndKeepsTabs) {
-  std::string text = "v 3\t-6 dB\n";
-  RemoveSpaces(text);
-  EXPECT_EQ(text, "v3\t-6dB\n");
-  std::string blank = "   ";
-  RemoveSpaces(blank);
-  EXPECT_EQ(blank, "   ");
+  for (auto [in, c, removed, out] : {std::tuple{"a   b  c d", ' ', 3, "a b c d"},
+                                     {"a b", ' ', 0, "a b"},
+                                     {"x\t\t\ty", '\t', 2, "x\ty"}}) {
+    std::string text = in;
+    EXPECT_EQ(RemoveExtraString(text, c), removed) << in;
+    EXPECT_EQ(text, out);
+  }
+  for (auto [in, out] : {std::pair{"v 3\t-6 dB\n", "v3\t-6dB\n"}, {"   ", "   "}}) {
+    std::string text = in;
+    RemoveSpaces(text);
+    EXPECT_EQ(text, out) << "spaces between pieces go, tabs and blank lines stay";
+  }
 }
 
 TEST(KeywordsTest, CodetoIntLastWinsAndReadsPastEnd) {
@@ -70,15 +60,18 @@ TEST(KeywordsTest, CodetoIntLastWinsAndReadsPastEnd) {
   EXPECT_EQ(bits, 2147483647);
 }
 
-TEST(KeywordsTest, ParamsFromBufferRowsMasterSubmixAndRange) {
+TEST(KeywordsTest, ParamsFromBufferRowsMasterSubmixRangeAndEnd) {
   FieldTable table;
   int master = 0, strip = 0;
   MessageCapture cap;
-  ParamsFromBuffer("\nlim\t3\t-6.5\nlim\tG\t2\t-3\n", "lim", table, 2, master, strip);
-  EXPECT_EQ(table[3 * kFieldStride], 1.0);
-  EXPECT_EQ(table[3 * kFieldStride + 1], -6.5);
+  // A word starting with "e" (here a mix name) no longer ends the scan; "end" does.
+  ParamsFromBuffer("\necho\ncomp\t3\t-20\t10\t100\t4 trailing\ncomp\tG\t2\t-3\nend\ncomp\t4\t1\n",
+                   "comp", table, 5, master, strip);
+  for (int f = 0; f < 5; ++f)
+    EXPECT_EQ(table[3 * kFieldStride + f], (std::array{1.0, -20.0, 10.0, 100.0, 4.0})[f]) << f;
   EXPECT_EQ(table[129 * kFieldStride], 1.0);
   EXPECT_EQ(table[129 * kFieldStride + 1], -3.0);
+  EXPECT_EQ(table[4 * kFieldStride], 0.0) << "entries after end are not read";
   EXPECT_EQ(master, 0);
   EXPECT_EQ(cap.text(), "");
 
@@ -90,20 +83,6 @@ TEST(KeywordsTest, ParamsFromBufferRowsMasterSubmixAndRange) {
   EXPECT_EQ(strip, 1);
   EXPECT_EQ(table[135 * kFieldStride + 1], -2.0);
   EXPECT_EQ(cap.text(), ">>Channel number out of range or not specified!\n");
-}
-
-TEST(KeywordsTest, ParamsFromBufferReadsAllFieldsAndStopsOnlyAtEnd) {
-  FieldTable table;
-  int master = 0, strip = 0;
-  // A word starting with "e" (here a mix name) no longer ends the scan.
-  ParamsFromBuffer("\necho\ncomp\t2\t-20\t10\t100\t4 trailing\nend\ncomp\t3\t1\t1\t1\t1\n", "comp",
-                   table, 5, master, strip);
-  EXPECT_EQ(table[2 * kFieldStride + 0], 1.0);
-  EXPECT_EQ(table[2 * kFieldStride + 1], -20.0);
-  EXPECT_EQ(table[2 * kFieldStride + 2], 10.0);
-  EXPECT_EQ(table[2 * kFieldStride + 3], 100.0);
-  EXPECT_EQ(table[2 * kFieldStride + 4], 4.0);
-  EXPECT_EQ(table[3 * kFieldStride], 0.0) << "entries after end are not read";
 }
 
 TEST(KeywordsTest, RoutingListsReportTheBusOrVcaNumber) {
@@ -127,35 +106,30 @@ TEST(KeywordsTest, RoutingListsReportTheBusOrVcaNumber) {
   EXPECT_EQ(vca[0], 5) << "a piece that is not a number assigns slot 0";
 }
 
-TEST(KeywordsTest, ChannelFieldForms) {
+TEST(KeywordsTest, ChannelFieldsAndTimeFields) {
   MessageCapture cap;
   auto read = [](const char* text, bool* master = nullptr) {
     Tokenizer tok(text);
     return readChannelField(tok, master);
   };
   bool master = false;
-  EXPECT_EQ(read("G\t3\t"), 130);
   EXPECT_EQ(read("M\t", &master), 0);
   EXPECT_TRUE(master);
   EXPECT_EQ(read("0\t", &master), 0);
   EXPECT_FALSE(master);
+  EXPECT_EQ(read("G\t3\t"), 130);
   EXPECT_EQ(read("45\t"), 45);
   EXPECT_EQ(cap.text(), "");
-  EXPECT_EQ(read("200\t"), 135);
-  EXPECT_EQ(read("99999999999\t"), 135);
-  EXPECT_EQ(read("-5\t"), 135);
-  EXPECT_EQ(read("G\t9\t"), 135) << "submix 9 does not exist";
-}
+  // Out of range, submix 9 included, lands in the spare row 135.
+  for (const char* bad : {"200\t", "99999999999\t", "-5\t", "G\t9\t"}) EXPECT_EQ(read(bad), 135) << bad;
 
-TEST(KeywordsTest, TimeFieldsByCount) {
-  Tokenizer three("1\t30\t500\n");
-  EXPECT_EQ(clockToSamples(readTimeFields(three, 3), 48000.0), 4344000);
-  Tokenizer two("1\t30\n");
-  EXPECT_EQ(clockToSamples(readTimeFields(two, 2), 48000.0), 90 * 48000);
-  Tokenizer one("2.5\n");
-  EXPECT_EQ(clockToSamples(readTimeFields(one, 1), 44100.0), 110250);
-  Tokenizer huge("1e308\t0\t0\n");
-  EXPECT_EQ(clockToSamples(readTimeFields(huge, 3), 48000.0), INT64_MAX);
+  for (auto [text, count, rate, samples] : {std::tuple{"1\t30\t500\n", 3, 48000.0, 4344000LL},
+                                            {"1\t30\n", 2, 48000.0, 90LL * 48000},
+                                            {"2.5\n", 1, 44100.0, 110250LL},
+                                            {"1e308\t0\t0\n", 3, 48000.0, INT64_MAX}}) {
+    Tokenizer tok(text);
+    EXPECT_EQ(clockToSamples(readTimeFields(tok, count), rate), samples) << text;
+  }
 }
 
 }  // namespace
