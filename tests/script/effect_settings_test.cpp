@@ -92,8 +92,8 @@ TEST(EffectSettingsTest, FieldsAreClamped) {
 }
 
 TEST(EffectSettingsTest, PercentThresholdsSendsAndMasterFedReverbs) {
-  auto fx = read("\nlim\t1\t50\nlim\t2\t150\nlim\tM\t50\nrev\t1\t50\nrev\t2\t400\ntrev\t3\t-10\n",
-                 true);
+  auto fx =
+      read("\nlim\t1\t50\nlim\t2\t150\nlim\tM\t50\nrev\t1\t50\nrev\t2\t400\ntrev\t3\t-10\n", true);
   EXPECT_EQ(fx->strips.lim.thresh[1], 4194304);
   EXPECT_EQ(fx->strips.lim.thresh[2], 8388608) << "limited to 100 percent";
   EXPECT_EQ(fx->strips.lim.thresh[0], 4194304LL * 256 - 1);
@@ -122,7 +122,8 @@ TEST(EffectSettingsTest, ReverbDefaultsLimitsAndLastEntry) {
   auto fx = read("\nsong\n");
   const ReverbSettings& d = fx->reverbs;
   EXPECT_FALSE(d.anyInUse());
-  EXPECT_EQ(std::tuple(d.recursiveRoom, d.tapRoom, d.taps, d.width), std::tuple(75.f, 75.f, 1, 50.f));
+  EXPECT_EQ(std::tuple(d.recursiveRoom, d.tapRoom, d.taps, d.width),
+            std::tuple(75.f, 75.f, 1, 50.f));
   EXPECT_EQ(std::tuple(d.p1, d.p2, d.p3), std::tuple(37.f, 39.f, 43.f));
   EXPECT_EQ(d.eq.highPassOn + d.eq.lowPassOn, 0);
 
@@ -141,21 +142,21 @@ TEST(EffectSettingsTest, ReverbDefaultsLimitsAndLastEntry) {
 
 TEST(EffectSettingsTest, OrderEntriesSetOnlyPositions) {
   MessageCapture cap;
-  const auto fx = read(
-      "\ncomp\t2" + kComp +
-      "order\tcomp\t2\t1\n"
-      "order:\tlim\tM\t3\n"
-      "o\thp\tG\t3\t7\n"
-      "order\tband1\t136\t2\n"  // the spare slot exists
-      "order\tband2\t137\t2\n"  // beyond the table: ignored
-      "order\tband3\t-1\t2\n"   // ditto
-      "order\tband4\tG\t99999999999999999999\t2\n"
-      "order\tdelay\t2\t4\n"                    // not a processor
-      "order\trms\t4\t12\n"                     // stored unchecked
-      "order\tnlc\t5\t1\norder\tnlc\t5\t9\n");  // last wins
+  const auto fx = read("\ncomp\t2" + kComp +
+                       "order\tcomp\t2\t1\n"
+                       "order:\tlim\tM\t3\n"
+                       "o\thp\tG\t3\t7\n"
+                       "order\tband1\t136\t2\n"  // the spare slot exists
+                       "order\tband2\t137\t2\n"  // beyond the table: ignored
+                       "order\tband3\t-1\t2\n"   // ditto
+                       "order\tband4\tG\t99999999999999999999\t2\n"
+                       "order\tdelay\t2\t4\n"                    // not a processor
+                       "order\trms\t4\t12\n"                     // stored unchecked
+                       "order\tnlc\t5\t1\norder\tnlc\t5\t9\n");  // last wins
   const StripSettings& s = fx->strips;
-  const std::tuple<int, int, int> set[] = {{kPeakComp, 2, 1},  {kLimiter, 0, 3},  {kHighPass, 130, 7},
-                                           {kBand1, 136, 2},   {kRmsComp, 4, 12}, {kNonLinComp, 5, 9}};
+  const std::tuple<int, int, int> set[] = {{kPeakComp, 2, 1},   {kLimiter, 0, 3},
+                                           {kHighPass, 130, 7}, {kBand1, 136, 2},
+                                           {kRmsComp, 4, 12},   {kNonLinComp, 5, 9}};
   for (int p = 0; p < kProcessorCount; ++p) {
     for (int index = 0; index < kLevelSlots; ++index) {
       int want = kDefaultPosition;

@@ -1,9 +1,9 @@
 #include "script/levels.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "base/messages.h"
 #include "script_test_util.h"
@@ -141,7 +141,8 @@ TEST(LevelsTest, AutomaticRampsAndRampLimits) {
 
 TEST(LevelsTest, PanGainsFollowTheLawAndSourceType) {
   ScriptInputs in = makeInputs(
-      "\np\t1\t50\np\t2\t50\np\t3\t-50\np\tG\t1\t50\np\t5\t20\ndp\t5\t-40\ndp\t6\t150\ndp\t200\t10\n",
+      "\np\t1\t50\np\t2\t50\np\t3\t-50\np\tG\t1\t50\np\t5\t20\ndp\t5\t-"
+      "40\ndp\t6\t150\ndp\t200\t10\n",
       "\npan\t3\npan\t5\n");
   for (int c : {2, 3, 4, 5}) in.sourceChannels[c] = 1;
   MessageCapture cap;

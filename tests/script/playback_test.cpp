@@ -5,12 +5,12 @@
 // start would be.
 #include "script/playback.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace sorvan {
 namespace {

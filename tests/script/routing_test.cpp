@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "base/messages.h"
 
 namespace sorvan {
@@ -24,35 +26,30 @@ TEST(RoutingTest, UnlistedChannelsFeedTheMainBusAndListsReplaceIt) {
   EXPECT_EQ(plain.busActive, (std::array<int, kBusCount>{1, 0, 0, 0, 0, 0, 0, 0, 0}));
 
   Routing r = route("\nsub\t3\t1,2\nsub\t0\t1\nsub\t3\t1,2,4 trailing\nend\nsub\t5\t7\n", active);
-  EXPECT_EQ(r.matrix[1][0], 1) << "listed under bus 0 as well";
-  EXPECT_EQ(r.matrix[1][3], 1);
-  EXPECT_EQ(r.matrix[2][0], 0) << "reaches the master only through submix 3";
-  EXPECT_EQ(r.matrix[2][3], 1);
-  EXPECT_EQ(r.matrix[4][3], 1) << "the later list for a bus replaces the earlier";
-  EXPECT_EQ(r.matrix[7][0], 1) << "entries after end are not read";
-  EXPECT_EQ(r.busActive[3], 1);
-  EXPECT_EQ(r.busActive[5], 0);
+  // 1 is listed under bus 0 as well; 2 reaches the master only through submix
+  // 3; the later list for bus 3 replaces the earlier; entries after end are not read.
+  EXPECT_EQ(std::vector<int>({r.matrix[1][0], r.matrix[1][3], r.matrix[2][0], r.matrix[2][3],
+                              r.matrix[4][3], r.matrix[7][0], r.busActive[3], r.busActive[5]}),
+            (std::vector<int>{1, 1, 0, 1, 1, 1, 1, 0}));
 }
 
 TEST(RoutingTest, MutedAndUnsoloedSubmixesSwitchOffTheirOnlyFeeders) {
   ChannelActive active;
   Routing muted = route("\nsub\t3\t1,2\nsub\t0\t2\nsub\t2\t4\nsubmu\t3\nsubmu\t9\n", active);
   EXPECT_EQ(muted.busActive[3], 0);
-  EXPECT_EQ(active[1], 0) << "fed only the muted submix";
-  EXPECT_EQ(active[2], 1) << "still on bus 0";
-  EXPECT_EQ(active[4], 1);
-  EXPECT_EQ(active[5], 1);
+  // 1 fed only the muted submix; 2 is still on bus 0.
+  EXPECT_EQ(std::vector<int>(active.begin() + 1, active.begin() + 6),
+            (std::vector<int>{0, 1, 1, 1, 1}));
 
-  Routing soloed = route("\nsub\t1\t5\nsub\t2\t6\nsub\t3\t7\nsubso\t2\nsubmu\t3\nsubso\t3\n", active);
+  Routing soloed =
+      route("\nsub\t1\t5\nsub\t2\t6\nsub\t3\t7\nsubso\t2\nsubmu\t3\nsubso\t3\n", active);
   EXPECT_EQ(soloed.solo[2], 1);
-  EXPECT_EQ(soloed.busActive[0], 1);
-  EXPECT_EQ(soloed.busActive[1], 0) << "not soloed";
-  EXPECT_EQ(soloed.busActive[2], 1);
-  EXPECT_EQ(soloed.busActive[3], 0) << "a soloed submix that was muted stays muted";
-  EXPECT_EQ(active[5], 0);
-  EXPECT_EQ(active[6], 1);
-  EXPECT_EQ(active[7], 0);
-  EXPECT_EQ(active[8], 1) << "bus 0 channels keep playing";
+  // Bus 1 is not soloed; a soloed submix that was muted stays muted.
+  EXPECT_EQ(std::vector<int>(soloed.busActive.begin(), soloed.busActive.begin() + 4),
+            (std::vector<int>{1, 0, 1, 0}));
+  EXPECT_EQ(std::vector<int>(active.begin() + 5, active.begin() + 9),
+            (std::vector<int>{0, 1, 0, 1}))
+      << "bus 0 channels keep playing";
 }
 
 TEST(RoutingTest, FeederMutesLookOnlyAtTheTrackSlots) {
@@ -73,8 +70,8 @@ TEST(RoutingTest, FeederMutesLookOnlyAtTheTrackSlots) {
 TEST(RoutingTest, OutOfRangeNumbersAreReportedAndSkipped) {
   ChannelActive active;
   MessageCapture cap;
-  Routing r = route("\nsub\t9\t1,2\nsub\t1\t3,128\nVCA:\t0\t1\nVCA:\t9\t1\nVCA:\t2\t4,137\n",
-                    active);
+  Routing r =
+      route("\nsub\t9\t1,2\nsub\t1\t3,128\nVCA:\t0\t1\nVCA:\t9\t1\nVCA:\t2\t4,137\n", active);
   EXPECT_EQ(cap.text(),
             "Submix number out of range!\n"
             "Channel assigned to sub 1 is out of range!\n"

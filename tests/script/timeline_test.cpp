@@ -1,9 +1,9 @@
 #include "script/timeline.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"
@@ -84,7 +84,8 @@ TEST(TimelineTest, TempoMapPositions) {
   many += "tmap\t0\t4\t1\n";  // beyond the table: never checked
   MessageCapture cap;
   EXPECT_EQ(tempoMap(many).count, kMaxTempoSegments);
-  EXPECT_EQ(cap.text(), ">> Warning: tempo map has more than 128 entries; the extra entries are ignored.\n");
+  EXPECT_EQ(cap.text(),
+            ">> Warning: tempo map has more than 128 entries; the extra entries are ignored.\n");
 }
 
 TEST(TimelineTest, TimesOutsideTheSongAndBadTempoMapsEndTheRun) {
