@@ -60,6 +60,18 @@ Rendered readRendered(const Session& s, const std::string& name) {
   return r;
 }
 
+Rendered render(const Session& s, const std::string& name) {
+  const RunResult r = s.run();
+  EXPECT_EQ(r.status, 0) << r.out;
+  return readRendered(s, name);
+}
+
+std::vector<std::int32_t> Rendered::side(bool leftSide) const {
+  std::vector<std::int32_t> out(frames());
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = leftSide ? left(i) : right(i);
+  return out;
+}
+
 std::vector<std::int32_t> stereo(const std::vector<std::int32_t>& left,
                                  const std::vector<std::int32_t>& right) {
   std::vector<std::int32_t> out;

@@ -10,6 +10,14 @@
 
 namespace sorvan::e2e {
 
+// Whole song, no dither (so every render repeats its bytes), no messages.
+inline constexpr const char* kPlainPrefs = "begin\npre\toff\ndither\t0\nverbo\t0\nend\n";
+
+// A fader file "song" with channel 1 at 0 dB from the start, then `body`.
+inline std::string unityFaders(const std::string& body = "") {
+  return "begin\nsong\nt\t0\t0\t0\nv\t1\t0\n" + body + "end\n";
+}
+
 // Writes interleaved integer samples (left first) as a PCM WAVE file of
 // `bits` (16 or 24) by handing raw bytes to sox.
 void writeSource(const Session& s, const std::string& name, int rate, int bits, int channels,
@@ -32,8 +40,11 @@ struct Rendered {
   std::int32_t right(std::size_t i) const {
     return words[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channels - 1)];
   }
+  std::vector<std::int32_t> side(bool leftSide) const;
 };
 Rendered readRendered(const Session& s, const std::string& name);
+// Runs sorvan, expecting success, and reads the output `name`.
+Rendered render(const Session& s, const std::string& name = "song.wav");
 
 // Interleaves two sides.
 std::vector<std::int32_t> stereo(const std::vector<std::int32_t>& left,

@@ -3,14 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
-#include <vector>
 
 namespace sorvan::e2e {
 
 struct RunResult {
-  int status = -1;
-  std::string out;  // standard output
+  int status = -1;  // 124: killed by the time limit, a hang
+  std::string out;  // standard output and error
 };
 
 class Session {
@@ -24,18 +24,35 @@ class Session {
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
   void write(const std::string& name, const std::string& text) const;
+  // The three text files at once; an empty text leaves that file alone.
+  void files(const std::string& tracks, const std::string& faders,
+             const std::string& prefs) const;
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
 
-  // Runs sox with the given arguments inside the folder; fails the test on error.
+  // Runs sox (or, for `shell`, any command) inside the folder; fails the
+  // test on error.
   void sox(const std::string& args) const;
+  void shell(const std::string& command) const;
 
-  // Runs sorvan in the folder with optional arguments and standard input.
-  RunResult run(const std::string& args = "", const std::string& input = "") const;
+  // Runs sorvan in the folder with arguments and standard input, bounded in
+  // time. `limits` is shell text run first (ulimit, trap).
+  RunResult run(const std::string& args = "", const std::string& input = "",
+                const std::string& limits = "") const;
 
  private:
   std::string dir_;
 };
+
+bool contains(const std::string& text, const std::string& what);
+
+// Every file of the folder with its bytes (folders and other kinds as markers),
+// and a readable list of what changed between two of them.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot(const Session& s);
+std::string differences(const Snapshot& before, const Snapshot& after);
+// Whether a temporary output file was left behind.
+bool anyPartial(const Session& s);
 
 // Little-endian helpers for output bytes.
 std::uint32_t le32(const std::string& bytes, std::size_t at);
