@@ -35,7 +35,7 @@ TEST(PreferencesTest, RenderRanges) {
     std::int64_t start, length;
   } cases[] = {
       {"pre\ton\nstart\t0\t30\t500\nlength\t2.5\n", 1464000, 120000},
-      {"start\t0\t30\t500\npre\ton\n", 0, 4800000},  // a start before the pre line is not seen
+      {"start\t0\t30\t500\npre\ton\n", 0, 4800000},   // a start before the pre line is not seen
       {"pre\ton \nstart\t0\t30\t500\n", 0, 4800000},  // "on " is not "on"
       {"sfields\t1\npre\ton\nstart\t1.5\nlength\t1\n", 72000, 48000},
       {"pre\toff\nhead\t2\ntail\t3\n", 96000, 4560000},
@@ -73,7 +73,8 @@ TEST(PreferencesTest, DitherBitsAndFlags) {
 
 TEST(PreferencesTest, PreScanDirectoriesAndTrackListMode) {
   const TextFile file = makeTextFile(
-      "begin\nmixdir\tone/\nmixdir\ttwo dir/\nwavdir\taudio/\ntlist\t5\ntlist=tab\nverbo\t3\nend\n");
+      "begin\nmixdir\tone/\nmixdir\ttwo "
+      "dir/\nwavdir\taudio/\ntlist\t5\ntlist=tab\nverbo\t3\nend\n");
   const PreScan pre = preScanPreferences(file.section());
   EXPECT_EQ(pre.mixDir, "two dir/");
   EXPECT_EQ(pre.sourceDir, "audio/");

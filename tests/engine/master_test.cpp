@@ -30,11 +30,13 @@ RenderPlan planFor(int bits, bool mono, int ditherLevel) {
 // Little-endian words of `bits`, interleaved as encoded.
 std::vector<std::int64_t> encode(MasterOutput& master, std::vector<std::int64_t> both, int bits) {
   std::vector<std::int64_t> right = both, out;
-  const auto& bytes = master.encodeBlock(both.data(), right.data(), 0, static_cast<long>(both.size()));
+  const auto& bytes =
+      master.encodeBlock(both.data(), right.data(), 0, static_cast<long>(both.size()));
   const std::size_t width = static_cast<std::size_t>(bits / 8);
   for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
     std::int64_t v = 0;
-    for (std::size_t b = 0; b < width; ++b) v |= static_cast<std::int64_t>(bytes[at + b]) << (8 * b);
+    for (std::size_t b = 0; b < width; ++b)
+      v |= static_cast<std::int64_t>(bytes[at + b]) << (8 * b);
     const std::int64_t sign = std::int64_t{1} << (8 * width - 1);
     if (at % (2 * width) == 0) out.push_back(v >= sign ? v - 2 * sign : v);  // left words
   }

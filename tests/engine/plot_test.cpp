@@ -1,11 +1,11 @@
 #include "engine/plot.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <regex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/session.h"
 #include "script/levels.h"
@@ -46,8 +46,7 @@ std::vector<std::vector<Point>> traces(const std::string& svg) {
 
 std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
 
@@ -69,7 +68,7 @@ TEST(MixPlotTest, LanesOnlyForFadersThatArePlayedAndHaveEntries) {
   levels.submixVolume[2] = true;
   addEntry(levels.vcas[2], 0, -3);
   script.routing.vcaActive[2] = 1;
-  addEntry(levels.vcas[3], 0, -3);  // VCA 3 runs nothing
+  addEntry(levels.vcas[3], 0, -3);   // VCA 3 runs nothing
   addEntry(levels.faders[0], 0, 0);  // master entries not written with "M"
 
   const std::vector<std::string> names = {"kick.wav", "snare.wav", "x.wav", ".hidden.take2.wav"};
@@ -119,14 +118,14 @@ TEST(MixPlotTest, TraceShowsStepsAsVerticalsAndRampsAsManyPoints) {
   MixPlot plot(0, 100 * 1000, 48000, 24, 100);
   FaderTable table;
   addEntry(table, 0, 0);
-  addEntry(table, 20500, -12);           // a step inside column 20
-  addEntry(table, 60000, -24, 30000);    // a ramp over columns 60..89
+  addEntry(table, 20500, -12);         // a step inside column 20
+  addEntry(table, 60000, -24, 30000);  // a ramp over columns 60..89
   plot.addLane(LaneKind::kChannel, 1, "Ch 1", table);
   for (std::int64_t p = 999; p < 100000; p += 1000) {
     double db = p < 20500 ? 0.0 : -12.0;
     if (p >= 60000) db = -12.0 - 12.0 * std::min(1.0, (p - 60000) / 30000.0);
-    if (p == 20999) plot.recordFader(1, 20000, 0.0);          // the column's first reading
-    if (p == 40999) {  // a dip and back within one column
+    if (p == 20999) plot.recordFader(1, 20000, 0.0);  // the column's first reading
+    if (p == 40999) {                                 // a dip and back within one column
       plot.recordFader(1, 40000, -12.0);
       plot.recordFader(1, 40500, -24.0);
     }
@@ -154,11 +153,11 @@ TEST(MixPlotTest, TraceShowsStepsAsVerticalsAndRampsAsManyPoints) {
 TEST(MixPlotTest, EntriesOutsideTheRangeOrNeverReachedAreSetApart) {
   MixPlot plot(48000, 48000, 48000, 24);
   FaderTable table;
-  addEntry(table, 0, 0);        // before the range
+  addEntry(table, 0, 0);  // before the range
   addEntry(table, 60000, -6);
   addEntry(table, 60000, -12);  // same time: playback never reaches it, nor the next
   addEntry(table, 70000, 0);
-  addEntry(table, 96000, 0);    // past the range
+  addEntry(table, 96000, 0);  // past the range
   plot.addLane(LaneKind::kSubmix, 128, "Sub 1", table);
   const auto& entries = plot.lanes()[0].entries;
   ASSERT_EQ(entries.size(), 3u);

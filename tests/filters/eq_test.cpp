@@ -106,7 +106,7 @@ TEST(EqTest, BlockSplitInvarianceAndSeparateMemory) {
             Eq eq;
             eq.settings = settings;
             return [eq, section, other = test::testSignal(700, 20)](test::Pair& p, long off,
-                                                                     long n) mutable {
+                                                                    long n) mutable {
               eq.run(section, 77, p, off, n);
               eq.run(section, 78, other);
               eq.run(kEqBand4, 77, other);

@@ -56,10 +56,13 @@ TEST(RecursiveReverbTest, SetUpErrorsEndTheRunWithStatusOne) {
   const std::string tooBig = "Please reduce room size in reverb!\n";
   // 4000 feet stretch the longest travel time past a 131072-sample line.
   const std::pair<std::array<float, 4>, std::string> cases[] = {
-      {{kRoom, -1, 39, 43}, position},  {{kRoom, 37, -1, 43}, position},
-      {{kRoom, 37, 39, -1}, position},  {{kRoom, 37, 120, 43}, position},
+      {{kRoom, -1, 39, 43}, position},
+      {{kRoom, 37, -1, 43}, position},
+      {{kRoom, 37, 39, -1}, position},
+      {{kRoom, 37, 120, 43}, position},
       {{-75, 37, 39, 43}, "Illegal value for reverb room size\n"},
-      {{4000, 37, 39, 43}, tooBig},     {{1.0e30f, 37, 39, 43}, tooBig}};
+      {{4000, 37, 39, 43}, tooBig},
+      {{1.0e30f, 37, 39, 43}, tooBig}};
   for (const auto& [v, message] : cases) EXPECT_EQ(setUp(v[0], v[1], v[2], v[3]), message) << v[0];
 }
 
@@ -73,7 +76,8 @@ TEST(RecursiveReverbTest, FirstOutputsOfALeftImpulse) {
   auto upToFrontWall = [](const std::vector<std::int64_t>& v) {
     return testing::nonZero({v.begin(), v.begin() + 2008});
   };
-  EXPECT_EQ(upToFrontWall(a.returnL), (testing::Cells{{806, 75000}, {1138, 150000}, {2007, 75000}}));
+  EXPECT_EQ(upToFrontWall(a.returnL),
+            (testing::Cells{{806, 75000}, {1138, 150000}, {2007, 75000}}));
   EXPECT_EQ(upToFrontWall(a.returnR), (testing::Cells{{806, 150000}, {2007, 150000}}));
   // Each node the send reached passes a sixth to every other node.
   for (int m : {kFront, kLeft, kFloor}) {

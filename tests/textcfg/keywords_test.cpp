@@ -99,8 +99,9 @@ TEST(KeywordsTest, RoutingListsReportTheBusOrVcaNumber) {
   RouteVCA("3,136,137,-1", 4, vca);
   EXPECT_EQ(vca[3], 4);
   EXPECT_EQ(vca[136], 4);
-  EXPECT_EQ(cap.text(),
-            "Channel assigned to VCA 4 is out of range!\nChannel assigned to VCA 4 is out of range!\n");
+  EXPECT_EQ(
+      cap.text(),
+      "Channel assigned to VCA 4 is out of range!\nChannel assigned to VCA 4 is out of range!\n");
   RouteVCA("3,x", 5, vca);
   EXPECT_EQ(vca[3], 5);
   EXPECT_EQ(vca[0], 5) << "a piece that is not a number assigns slot 0";
@@ -121,7 +122,8 @@ TEST(KeywordsTest, ChannelFieldsAndTimeFields) {
   EXPECT_EQ(read("45\t"), 45);
   EXPECT_EQ(cap.text(), "");
   // Out of range, submix 9 included, lands in the spare row 135.
-  for (const char* bad : {"200\t", "99999999999\t", "-5\t", "G\t9\t"}) EXPECT_EQ(read(bad), 135) << bad;
+  for (const char* bad : {"200\t", "99999999999\t", "-5\t", "G\t9\t"})
+    EXPECT_EQ(read(bad), 135) << bad;
 
   for (auto [text, count, rate, samples] : {std::tuple{"1\t30\t500\n", 3, 48000.0, 4344000LL},
                                             {"1\t30\n", 2, 48000.0, 90LL * 48000},

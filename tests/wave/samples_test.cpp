@@ -53,14 +53,19 @@ TEST(PcmDecodeTest, BoundaryWordsOnTheChannelScale) {
 TEST(Float32ConvertTest, ValueTimes2To23TowardZeroNanIsZeroHugeClampsAt2To31) {
   EXPECT_EQ(Float32Convert(0, 0, -128, 63), 8388608) << "1.0 from bytes passed signed";
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const std::pair<float, std::int64_t> cases[] = {
-      {-0.5f, -4194304},         {-0.0f, 0},
-      {1.5e-7f, 1},              {-1.5e-7f, -1},
-      {-1e-40f, 0},              {nan, 0},
-      {-nan, 0},                 {std::bit_cast<float>(0x7F800001u), 0},
-      {INFINITY, 2147483648LL},  {-INFINITY, -2147483648LL},
-      {256.0f, 2147483648LL},    {-300.0f, -2147483648LL},
-      {-FLT_MAX, -2147483648LL}};
+  const std::pair<float, std::int64_t> cases[] = {{-0.5f, -4194304},
+                                                  {-0.0f, 0},
+                                                  {1.5e-7f, 1},
+                                                  {-1.5e-7f, -1},
+                                                  {-1e-40f, 0},
+                                                  {nan, 0},
+                                                  {-nan, 0},
+                                                  {std::bit_cast<float>(0x7F800001u), 0},
+                                                  {INFINITY, 2147483648LL},
+                                                  {-INFINITY, -2147483648LL},
+                                                  {256.0f, 2147483648LL},
+                                                  {-300.0f, -2147483648LL},
+                                                  {-FLT_MAX, -2147483648LL}};
   for (auto [x, want] : cases) EXPECT_EQ(convert(x), want) << x;
   // Every normal exponent below 256.0, against the arithmetic in double.
   std::mt19937 rng(12345);
