@@ -50,6 +50,29 @@ double sideGain(double polarity, double level, float panGain, double divisor) {
 
 int signOf(std::int64_t sample) { return sample < 0 ? -1 : 1; }
 
+// No ramp runs and no entry is reached within the block.
+bool isSteady(const FaderTable& table, const FaderState& state, std::int64_t pos, long n) {
+  if (state.current != state.target) return false;
+  if (state.entryIndex >= table.count) return true;
+  const std::int64_t next = table.time[static_cast<std::size_t>(state.entryIndex)];
+  return next < pos || next >= pos + n;
+}
+
+void applySteady(double applyL, double applyR, const double* vcaRow, long n, std::int64_t* left,
+                 std::int64_t* right) {
+  if (vcaRow) {
+    for (long i = 0; i < n; ++i) {
+      left[i] = truncateTo<std::int64_t>(applyL * vcaRow[i] * static_cast<double>(left[i]));
+      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * vcaRow[i] * applyR);
+    }
+  } else {
+    for (long i = 0; i < n; ++i) {
+      left[i] = truncateTo<std::int64_t>(applyL * static_cast<double>(left[i]));
+      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * applyR);
+    }
+  }
+}
+
 }  // namespace
 
 void FillVCA(std::int64_t pos, long n, int vca, MixScript& script, double* gainRow) {
@@ -87,6 +110,17 @@ void AUTOMATE(std::int64_t pos, long n, int channelIndex, MixScript& script, std
   if (pos == 0) {
     oldL = -signOf(left[0]);
     oldR = -signOf(right[0]);
+  }
+
+  if (isSteady(table, state, pos, n) &&
+      applyL == sideGain(polarity, static_cast<double>(state.target), panL, divisor) &&
+      applyR == sideGain(polarity, static_cast<double>(state.target), panR, divisor)) {
+    // Every zero crossing would recompute the gains it already has, so one
+    // pass applies them; only the last sample's signs are carried on.
+    playback.OldPolarL[c] = signOf(left[n - 1]);
+    playback.OldPolarR[c] = signOf(right[n - 1]);
+    applySteady(applyL, applyR, vcaRow, n, left, right);
+    return;
   }
 
   for (long i = 0; i < n; ++i) {
