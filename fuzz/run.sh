@@ -6,7 +6,8 @@
 #   FUZZ_BUILD    build directory (default build-fuzz)
 #
 # The seed corpus in fuzz/corpus/<target>/ is only read: each target fuzzes a
-# copy under $FUZZ_BUILD/fuzz-work/<target>/corpus, and findings are written to
+# working corpus under $FUZZ_BUILD/fuzz-work/<target>/corpus that starts as a
+# copy of the seeds, and findings are written to
 # $FUZZ_BUILD/fuzz-work/<target>/artifacts/. Reproduce one with
 #   $FUZZ_BUILD/fuzz/<target> <artifact file>
 # (fuzz_run shows the run's messages when SORVAN_FUZZ_SHOW=1 is set).
@@ -52,7 +53,8 @@ failed=()
 summary=()
 for target in "${targets[@]}"; do
   work=$build/fuzz-work/$target
-  rm -rf "$work/corpus"
+  # The working corpus is kept from one run to the next, so fuzzing again
+  # picks up where it stopped; the seeds are added to it each time.
   mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
   if [ -d "$root/fuzz/corpus/$target" ]; then
     cp "$root/fuzz/corpus/$target"/* "$work/corpus/"
