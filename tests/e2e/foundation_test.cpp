@@ -1,9 +1,9 @@
 // Runs of the real binary through the stages before the mix: the command
 // line, default files, messages, track lists and output paths. The runs that
 // must fail are cases of the bad-input suite.
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "e2e/session.h"
 
@@ -24,8 +24,9 @@ TEST(FoundationRun, NormalRunPrintsStagesAndWritesHeader) {
   const RunResult r = s.run();
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << r.out;
-  EXPECT_TRUE(contains(r.out, "Counted 1 track\nRead file headers.\nSample Rate: 48000\n"
-                              "Checking Preferences...\n"))
+  EXPECT_TRUE(contains(r.out,
+                       "Counted 1 track\nRead file headers.\nSample Rate: 48000\n"
+                       "Checking Preferences...\n"))
       << r.out;
   EXPECT_TRUE(contains(r.out, "\nDone!  Created the file: song.wav\n\n"));
   const std::string wav = s.read("song.wav");
@@ -54,15 +55,17 @@ TEST(FoundationRun, DefaultFilesAreCreatedOnlyWhereNoFileIsInTheWay) {
   EXPECT_EQ(r.out.rfind("\nWarning: prefs.txt file was not found......created one for you.\n", 0),
             0u)
       << r.out;
-  EXPECT_EQ(s.read("prefs.txt"), "begin\npre\toff\nstart\t0\t0\t0\nlength\t0\noutbits\t24\n\nend\n");
+  EXPECT_EQ(s.read("prefs.txt"),
+            "begin\npre\toff\nstart\t0\t0\t0\nlength\t0\noutbits\t24\n\nend\n");
 
   // The dialogue writes a fader file for every track.
   std::filesystem::remove(s.path("faders.txt"));
   s.write("tracks.txt", "begin\nx a.wav +\ny a.wav +\nz a.wav -\nend\n");
   r = s.run("", "-3\n");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_TRUE(contains(r.out, "faders.txt file was not found\n"
-                              "Enter the default fader value or -999 to exit.\n"));
+  EXPECT_TRUE(contains(r.out,
+                       "faders.txt file was not found\n"
+                       "Enter the default fader value or -999 to exit.\n"));
   EXPECT_EQ(s.read("faders.txt"),
             "begin\ntest_mix\n\nt\t0\t0\t0\nv\t1\t-3.0\nv\t2\t-3.0\nv\t3\t-3.0\nend\n");
   EXPECT_TRUE(s.exists("test_mix.wav"));

@@ -2,6 +2,7 @@
 // with sox: identity at 0 dB, plain sums, polarity, mono fan-out, and the render range.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,8 +14,6 @@
 
 namespace sorvan::e2e {
 namespace {
-
-constexpr const char* kQuietPrefs = "begin\npre\toff\ndither\t0\nverbo\t0\nend\n";
 
 std::vector<std::int32_t> slice(const std::vector<std::int32_t>& words, std::size_t fromFrame,
                                 std::size_t frames, int channels = 2) {
@@ -28,60 +27,46 @@ TEST(RenderIdentity, UnityCentreChannelReproducesItsSourceExactly) {
   s.sox("-n -r 48000 -b 24 -c 2 a.wav synth 0.4 whitenoise gain -0.5");
   s.sox("-n -r 48000 -b 16 -c 2 b.wav synth 0.4 whitenoise gain -0.5");
   s.sox("a.wav -e floating-point -b 32 f.wav");
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n");
-  const std::string prefs16 = "begin\npre\toff\ndither\t0\nverbo\t0\noutbits\t16\nend\n";
+  s.write("faders.txt", unityFaders());
   struct Case {
     const char* source;
-    const char* prefs;
-    int bits;  // output word size, also the size sox decodes the source to
+    const char* decoded;  // what sox decodes to the same words
+    int bits;             // output word size
   };
-  const Case cases[] = {{"a.wav", kQuietPrefs, 24},
-                        {"b.wav", prefs16.c_str(), 16},
-                        {"b.wav", kQuietPrefs, 24},
-                        {"f.wav", kQuietPrefs, 24}};
-  const std::vector<std::int32_t> reference24 = soxSamples(s, "a.wav", 24);
+  const Case cases[] = {{"a.wav", "a.wav", 24},
+                        {"b.wav", "b.wav", 16},
+                        {"b.wav", "b.wav", 24},
+                        {"f.wav", "a.wav", 24}};
   for (const Case& c : cases) {
-    s.write("tracks.txt", std::string("begin\nk ") + c.source + " +\nend\n");
-    s.write("prefs.txt", c.prefs);
-    const RunResult r = s.run();
-    ASSERT_EQ(r.status, 0) << c.source << "\n" << r.out;
-    const Rendered out = readRendered(s, "song.wav");
-    EXPECT_EQ(out.bits, c.bits) << c.source;
+    SCOPED_TRACE(std::string(c.source) + " at " + std::to_string(c.bits) + " bits");
+    s.files(
+        std::string("begin\nk ") + c.source + " +\nend\n", "",
+        c.bits == 16 ? "begin\npre\toff\ndither\t0\nverbo\t0\noutbits\t16\nend\n" : kPlainPrefs);
+    const Rendered out = render(s);
+    EXPECT_EQ(out.bits, c.bits);
     EXPECT_EQ(out.channels, 2);
-    const std::string decoded = std::string(c.source) == "f.wav" ? "a.wav" : c.source;
-    const std::vector<std::int32_t> expected =
-        decoded == "a.wav" && c.bits == 24 ? reference24 : soxSamples(s, decoded, c.bits);
-    ASSERT_EQ(out.words.size(), expected.size()) << c.source << " at " << c.bits << " bits";
-    EXPECT_TRUE(out.words == expected) << c.source << " at " << c.bits << " bits";
+    EXPECT_TRUE(out.words == soxSamples(s, c.decoded, c.bits));
   }
 
   // Polarity -1 negates every word.
-  s.write("tracks.txt", "begin\nk a.wav +\nend\n");
-  s.write("prefs.txt", kQuietPrefs);
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\npol\t1\t-1\nend\n");
-  ASSERT_EQ(s.run().status, 0);
-  const Rendered inverted = readRendered(s, "song.wav");
-  ASSERT_EQ(inverted.words.size(), reference24.size());
-  std::size_t differing = 0;
-  for (std::size_t i = 0; i < reference24.size(); ++i)
-    differing += inverted.words[i] != -reference24[i];
-  EXPECT_EQ(differing, 0u);
+  const std::vector<std::int32_t> reference = soxSamples(s, "a.wav", 24);
+  s.files("begin\nk a.wav +\nend\n", unityFaders("pol\t1\t-1\n"), kPlainPrefs);
+  std::vector<std::int32_t> inverted = render(s).words;
+  for (std::int32_t& w : inverted) w = -w;
+  EXPECT_TRUE(inverted == reference);
 
   // A mono source feeds both sides, 3 dB down at the centre by the default
   // pan law (one word of slack for the single-precision gain).
   s.sox("-n -r 48000 -b 16 -c 1 m.wav synth 0.4 whitenoise gain -0.5");
-  s.write("tracks.txt", "begin\nk m.wav +\nend\n");
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n");
-  ASSERT_EQ(s.run().status, 0);
-  const Rendered fanned = readRendered(s, "song.wav");
+  s.files("begin\nk m.wav +\nend\n", unityFaders(), "");
+  const Rendered fanned = render(s);
   const std::vector<std::int32_t> mono = soxSamples(s, "m.wav", 24);
   ASSERT_EQ(fanned.frames(), mono.size());
   const double centre = std::pow(10.0, -3.0 / 20.0) * 134217728.0;
   std::size_t off = 0;
-  for (std::size_t i = 0; i < mono.size(); ++i) {
-    const std::int64_t want = faderWord(mono[i], centre);
-    off += fanned.left(i) != fanned.right(i) || std::llabs(fanned.left(i) - want) > 1;
-  }
+  for (std::size_t i = 0; i < mono.size(); ++i)
+    off += fanned.left(i) != fanned.right(i) ||
+           std::llabs(fanned.left(i) - faderWord(mono[i], centre)) > 1;
   EXPECT_EQ(off, 0u);
 }
 
@@ -91,16 +76,10 @@ TEST(RenderIdentity, TwoSourcesSumLikeSoxMix) {
   s.sox("-n -r 44100 -b 24 -c 2 a.wav synth 0.5 whitenoise gain -8");
   s.sox("-n -r 44100 -b 16 -c 2 b.wav synth 0.3 sine 300 synth 0.3 pinknoise mix gain -8");
   s.sox("-m -v 1 a.wav -v 1 b.wav -D -b 24 sum.wav");
-  s.write("tracks.txt", "begin\nx a.wav +\ny b.wav +\nend\n");
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nend\n");
-  s.write("prefs.txt", kQuietPrefs);
-  const RunResult r = s.run();
-  ASSERT_EQ(r.status, 0) << r.out;
-  const Rendered out = readRendered(s, "song.wav");
-  const std::vector<std::int32_t> expected = soxSamples(s, "sum.wav", 24);
+  s.files("begin\nx a.wav +\ny b.wav +\nend\n", unityFaders("v\t2\t0\n"), kPlainPrefs);
+  const Rendered out = render(s);
   EXPECT_EQ(out.frames(), 22050u);
-  ASSERT_EQ(out.words.size(), expected.size());
-  EXPECT_TRUE(out.words == expected);
+  EXPECT_TRUE(out.words == soxSamples(s, "sum.wav", 24));
 }
 
 // Sign-alternating sources with an amplitude envelope: every sample is a zero
@@ -113,20 +92,18 @@ void rangeSession(Session& s) {
     right[i] = i % 2 ? a / 2 : -a / 3;
   }
   writeSource(s, "a.wav", 48000, 24, 2, stereo(left, right));
-  s.write("tracks.txt", "begin\nk a.wav +\nend\n");
   // A shaped ramp from 6000 to 18000 and an automatic one from 24000 on, so
   // slices start inside running ramps.
-  s.write("faders.txt",
+  s.files("begin\nk a.wav +\nend\n",
           "begin\nsong\nt\t0\t0\t0\nv\t1\t-3\nt\t0\t0\t125\nv\t1\t-20\nrmp\t0.25\nshape\t2\n"
-          "t\t0\t0\t500\nv\t1\t0\nend\n");
+          "t\t0\t0\t500\nv\t1\t0\nend\n",
+          kPlainPrefs);
 }
 
 TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
   Session s;
   rangeSession(s);
-  s.write("prefs.txt", kQuietPrefs);
-  ASSERT_EQ(s.run().status, 0);
-  const Rendered full = readRendered(s, "song.wav");
+  const Rendered full = render(s);
   ASSERT_EQ(full.frames(), 36000u);
 
   struct Case {
@@ -144,12 +121,11 @@ TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
       {"pre\toff\nxin\t0\t0\t625\n", "song.wav", 30000, 6000},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefs);
     s.write("prefs.txt", std::string("begin\ndither\t0\nverbo\t0\n") + c.prefs + "end\n");
-    const RunResult r = s.run();
-    ASSERT_EQ(r.status, 0) << c.prefs << r.out;
-    const Rendered part = readRendered(s, c.output);
-    EXPECT_EQ(part.frames(), c.length) << c.prefs;
-    EXPECT_TRUE(part.words == slice(full.words, c.start, c.length)) << c.prefs;
+    const Rendered part = render(s, c.output);
+    EXPECT_EQ(part.frames(), c.length);
+    EXPECT_TRUE(part.words == slice(full.words, c.start, c.length));
   }
 }
 
@@ -166,22 +142,18 @@ TEST(RenderRange, SourcesPlacedByTimeStampsSumLikePaddedSoxMix) {
   s.sox("-n -r 48000 -b 24 -c 2 d.wav synth 5000s pinknoise gain -10");
   s.sox("d.wav d_trimmed.wav trim 100s");
   s.sox("-m -v 1 a.wav -v 1 b_padded.wav -v 1 c_padded.wav -v 1 d_trimmed.wav -D -b 24 sum.wav");
-  s.write("tracks.txt", "begin\nx a.wav +\ny b.wav +\nz c.wav +\nw d.wav +\nend\n");
-  s.write("faders.txt",
+  s.files("begin\nx a.wav +\ny b.wav +\nz c.wav +\nw d.wav +\nend\n",
           "begin\nsong\ntstamp\t2\t0\t2\t0\nsstamp\t2\t30000\nsstamp\t2\t4972\n"
           "sstamp\t3\t131072\nsstamp\t4\t-100\nt\t0\t0\t0\nv\t1\t0\nv\t2\t0\nv\t3\t0\nv\t4\t0\n"
-          "end\n");
-  s.write("prefs.txt", kQuietPrefs);
-  const RunResult r = s.run();
-  ASSERT_EQ(r.status, 0) << r.out;
-  const Rendered out = readRendered(s, "song.wav");
-  const std::vector<std::int32_t> expected = soxSamples(s, "sum.wav", 24);
+          "end\n",
+          kPlainPrefs);
+  const Rendered out = render(s);
   ASSERT_EQ(out.frames(), 200000u);
-  ASSERT_EQ(out.words.size(), expected.size());
-  std::size_t firstDifference = out.words.size();
-  for (std::size_t i = 0; i < out.words.size() && firstDifference == out.words.size(); ++i)
-    if (out.words[i] != expected[i]) firstDifference = i;
-  EXPECT_EQ(firstDifference, out.words.size()) << "first differing frame " << firstDifference / 2;
+  const std::vector<std::int32_t> expected = soxSamples(s, "sum.wav", 24);
+  const auto [mine, theirs] =
+      std::mismatch(out.words.begin(), out.words.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(mine == out.words.end() && theirs == expected.end())
+      << "first differing frame " << (mine - out.words.begin()) / 2;
 }
 
 TEST(RenderRange, RendersOfOneBlockAndOneBlockPlusOneFrame) {
@@ -195,10 +167,7 @@ TEST(RenderRange, RendersOfOneBlockAndOneBlockPlusOneFrame) {
   left.back() = 1234567;
   right.back() = -7654321;
   writeSource(s, "a.wav", 32768, 24, 2, stereo(left, right));
-  s.write("tracks.txt", "begin\nk a.wav +\nend\n");
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n");
-
-  s.write("prefs.txt", "begin\npre\toff\ndither\t0\nend\n");
+  s.files("begin\nk a.wav +\nend\n", unityFaders(), "begin\npre\toff\ndither\t0\nend\n");
   RunResult r = s.run();
   ASSERT_EQ(r.status, 0) << r.out;
   const Rendered two = readRendered(s, "song.wav");

@@ -180,35 +180,6 @@ TEST(ReverbTapFile, SendTapHoldsTheSendInChannelScale) {
   EXPECT_FALSE(s.exists("revTap.wav"));
 }
 
-// The tap file comes from the recursive reverb, so it exists only when that
-// reverb runs.
-TEST(ReverbTapFile, WrittenOnlyWhenTheRecursiveReverbRuns) {
-  struct Case {
-    const char* tap;
-    const char* body;
-    const char* file;
-    bool made;
-  };
-  const Case cases[] = {
-      {"rev", "trev\t1\t0\ntrtn\t0\t75\t1\n", "revTap.wav", false},  // tap reverb only
-      {"rtn", "", "rtnTap.wav", false},                              // no reverb at all
-      {"rtn", "rtn\t0\t75\n", "rtnTap.wav", true},                   // returned, nothing sent
-  };
-  for (const Case& c : cases) {
-    Session s;
-    s.sox("-n -r 48000 -b 16 -c 1 a.wav synth 0.1 sine 440 gain -3");
-    s.files("begin\na a.wav +\nend\n", unityFaders(c.body),
-            std::string("begin\npre\toff\ntap\t") + c.tap + "\nend\n");
-    ASSERT_EQ(s.run().status, 0) << c.body;
-    EXPECT_EQ(s.exists(c.file), c.made) << c.body;
-    EXPECT_FALSE(anyPartial(s)) << c.body;
-    if (c.made) {
-      const Rendered tap = readRendered(s, c.file);
-      EXPECT_EQ(tap.words, std::vector<std::int32_t>(4800 * 2, 0));
-    }
-  }
-}
-
 // The statistics carry a "Rev" and a "Trev" line only for a reverb in use,
 // with the send's peak in bus scale, and flag a send beyond full scale.
 TEST(ReverbReport, SendLinesOnlyForReverbsInUse) {
@@ -235,8 +206,9 @@ TEST(ReverbReport, SendLinesOnlyForReverbsInUse) {
 
   // Full scale at +12 dB sends far beyond bus full scale.
   s.sox("-n -r 48000 -b 24 -c 2 imp.wav synth 0.1 square 200 gain -1");
-  s.write("faders.txt", "begin\nsong\nt\t0\t0\t0\nv\t1\t12\nrev\t1\t0\ntrev\t1\t0\nrtn\t0\t75\n"
-                        "trtn\t0\t75\t1\nend\n");
+  s.write("faders.txt",
+          "begin\nsong\nt\t0\t0\t0\nv\t1\t12\nrev\t1\t0\ntrev\t1\t0\nrtn\t0\t75\n"
+          "trtn\t0\t75\t1\nend\n");
   const RunResult r = s.run();
   ASSERT_EQ(r.status, 0) << r.out;
   const std::string stats = s.read("stats_song.txt");
@@ -270,8 +242,8 @@ TEST(ReverbEq, FiltersShapeTheSendWithinTheirLimits) {
     s.write("faders.txt", unityFaders(std::string("rev\t1\t0\nrtn\t0\t75\n") + c.filters));
     const RunResult r = s.run();
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_TRUE(contains(r.out, std::string("Reading effect settings...\n") + c.resets +
-                                    "\nMixing...\n"))
+    EXPECT_TRUE(
+        contains(r.out, std::string("Reading effect settings...\n") + c.resets + "\nMixing...\n"))
         << r.out;
     if (c.keeps == kUnmeasured) continue;
     const Rendered tap = readRendered(s, "revTap.wav");

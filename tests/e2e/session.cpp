@@ -1,13 +1,13 @@
 #include "e2e/session.h"
 
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace sorvan::e2e {
 
@@ -21,15 +21,6 @@ Session::Session() {
 
 Session::~Session() {
   std::error_code ignored;
-  // Folders a test made read-only must not survive the clean-up.
-  for (fs::recursive_directory_iterator it(dir_, fs::directory_options::skip_permission_denied,
-                                           ignored),
-       end;
-       !ignored && it != end; it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  }
-  fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(dir_, ignored);
 }
 
@@ -87,8 +78,8 @@ bool contains(const std::string& text, const std::string& what) {
 Snapshot snapshot(const Session& s) {
   Snapshot files;
   std::error_code error;
-  for (fs::recursive_directory_iterator it(s.dir(), fs::directory_options::skip_permission_denied,
-                                           error),
+  for (fs::recursive_directory_iterator
+           it(s.dir(), fs::directory_options::skip_permission_denied, error),
        end;
        !error && it != end; it.increment(error)) {
     const std::string name = fs::relative(it->path(), s.dir()).string();
@@ -114,8 +105,8 @@ std::string differences(const Snapshot& before, const Snapshot& after) {
 
 bool anyPartial(const Session& s) {
   std::error_code error;
-  for (fs::recursive_directory_iterator it(s.dir(), fs::directory_options::skip_permission_denied,
-                                           error),
+  for (fs::recursive_directory_iterator
+           it(s.dir(), fs::directory_options::skip_permission_denied, error),
        end;
        !error && it != end; it.increment(error)) {
     if (contains(it->path().filename().string(), ".partial-")) return true;

@@ -25,8 +25,7 @@ class Session {
 
   void write(const std::string& name, const std::string& text) const;
   // The three text files at once; an empty text leaves that file alone.
-  void files(const std::string& tracks, const std::string& faders,
-             const std::string& prefs) const;
+  void files(const std::string& tracks, const std::string& faders, const std::string& prefs) const;
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
 
