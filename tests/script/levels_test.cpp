@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "base/messages.h"
 #include "script_test_util.h"
@@ -18,10 +19,9 @@ const FaderTable& fader(const MixScript& s, int c) { return s.levels.faders[c]; 
 
 TEST(LevelsTest, StoredLevelsAndFaderFlags) {
   MixScript s = readScript("\nv\t1\t-6\nt\t0\t1\t0\nv\t1\t0\nv\tG\t3\t-6\nv\t0\t0\nv\t7\t-200\n");
-  EXPECT_EQ(fader(s, 1).level[0], 67268211);
-  EXPECT_EQ(fader(s, 1).time[0], 0) << "entries before the first t take time 0";
-  EXPECT_EQ(fader(s, 1).level[1], 134217728);
-  EXPECT_EQ(fader(s, 1).time[1], 48000);
+  EXPECT_EQ(std::tuple(fader(s, 1).time[0], fader(s, 1).level[0]), std::tuple(0, 67268211))
+      << "entries before the first t take time 0";
+  EXPECT_EQ(std::tuple(fader(s, 1).time[1], fader(s, 1).level[1]), std::tuple(48000, 134217728));
   EXPECT_EQ(fader(s, 130).level[0], 67268211);
   EXPECT_TRUE(s.levels.submixVolume[3]);
   EXPECT_EQ(fader(s, 0).count, 1);
@@ -32,8 +32,8 @@ TEST(LevelsTest, StoredLevelsAndFaderFlags) {
   ScriptInputs percent = makeInputs("\nv\t1\t50\nv\t2\t100\n");
   percent.percent = true;
   MixScript p = readScript(percent);
-  EXPECT_EQ(fader(p, 1).level[0], 67108864);
-  EXPECT_EQ(fader(p, 2).level[0], 134217728);
+  EXPECT_EQ(std::tuple(fader(p, 1).level[0], fader(p, 2).level[0]),
+            std::tuple(67108864, 134217728));
 }
 
 TEST(LevelsTest, RangeWarningsNameTheEntryOfItsOwnFader) {
@@ -81,15 +81,12 @@ TEST(LevelsTest, ShapesOffsetsPolarityAndPan) {
       "\nt\t0\t1\t0\nv\t1\t0\nshape\t10\nv\t2\t0\nshape\t0.125\nofs\t-0.5\nvca\t1\t0\nshape\t8\n"
       "ofs\t0.25\npol\t3\t2\npol\t4\t-1\npol\tG\t1\t-1\np\t5\t-100\np\t6\t150\np\tM\t-101\n");
   EXPECT_EQ(fader(s, 1).shape[0], 1.0f) << "10 is ignored";
-  EXPECT_EQ(fader(s, 2).shape[0], 0.125f);
-  EXPECT_EQ(fader(s, 2).time[0], 24000);
-  EXPECT_EQ(s.levels.vcas[1].shape[0], 8.0f);
-  EXPECT_EQ(s.levels.vcas[1].time[0], 60000);
-  EXPECT_EQ(s.levels.polarity[3], 1);
-  EXPECT_EQ(s.levels.polarity[4], -1);
-  EXPECT_EQ(s.levels.polarity[128], -1);
-  EXPECT_EQ(s.levels.panPosition[5], -100);
-  EXPECT_EQ(s.levels.panPosition[6], 0);
+  EXPECT_EQ(std::tuple(fader(s, 2).shape[0], fader(s, 2).time[0]), std::tuple(0.125f, 24000));
+  EXPECT_EQ(std::tuple(s.levels.vcas[1].shape[0], s.levels.vcas[1].time[0]),
+            std::tuple(8.0f, 60000));
+  EXPECT_EQ(std::tuple(s.levels.polarity[3], s.levels.polarity[4], s.levels.polarity[128]),
+            std::tuple(1, -1, -1));
+  EXPECT_EQ(std::tuple(s.levels.panPosition[5], s.levels.panPosition[6]), std::tuple(-100, 0));
   EXPECT_EQ(cap.text(),
             "Pan on channel 0 appears to be set wrong.  Setting to 0.\n"
             "Pan on channel 6 appears to be set wrong.  Setting to 0.\n");
