@@ -103,4 +103,22 @@ std::vector<std::int32_t> alternating(std::size_t frames, std::int32_t amplitude
   return out;
 }
 
+std::vector<std::int32_t> spread(std::size_t frames, std::int32_t amplitude, std::uint32_t salt) {
+  std::vector<std::int32_t> out(frames);
+  const auto span = static_cast<std::uint32_t>(2 * amplitude + 1);
+  for (std::size_t i = 0; i < frames; ++i)
+    out[i] =
+        static_cast<std::int32_t>((static_cast<std::uint32_t>(i) * 2654435761u + salt) % span) -
+        amplitude;
+  return out;
+}
+
+std::vector<std::int32_t> sine(std::size_t frames, double hz, double amplitude) {
+  std::vector<std::int32_t> out(frames);
+  for (std::size_t i = 0; i < frames; ++i)
+    out[i] = static_cast<std::int32_t>(std::lround(
+        amplitude * 8388608.0 * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / 48000.0)));
+  return out;
+}
+
 }  // namespace sorvan::e2e

@@ -61,5 +61,10 @@ std::int64_t faderWord(std::int64_t x, double level);
 
 // Alternating signs: every sample is a zero crossing of the fader.
 std::vector<std::int32_t> alternating(std::size_t frames, std::int32_t amplitude);
+// Values spread over +-amplitude in an order set by `salt`, so that every
+// word tells where it came from and lands on both sides of every knee.
+std::vector<std::int32_t> spread(std::size_t frames, std::int32_t amplitude, std::uint32_t salt);
+// A sine of `amplitude` x 2^23 at 48 kHz.
+std::vector<std::int32_t> sine(std::size_t frames, double hz, double amplitude);
 
 }  // namespace sorvan::e2e

@@ -1,5 +1,8 @@
-// Renders of the real binary compared sample by sample with their sources and
-// with sox: identity at 0 dB, plain sums, polarity, mono fan-out, and the render range.
+// Renders of the real binary compared sample by sample with their sources,
+// with sox and with the closed forms of fader automation: identity at 0 dB,
+// plain sums, polarity, mono fan-out, the render range, where level changes
+// land, ramp shapes, DC, VCAs, unreachable entries and submix and master
+// faders in bus scale.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,11 +18,11 @@
 namespace sorvan::e2e {
 namespace {
 
-std::vector<std::int32_t> slice(const std::vector<std::int32_t>& words, std::size_t fromFrame,
-                                std::size_t frames, int channels = 2) {
-  const auto c = static_cast<std::size_t>(channels);
-  return {words.begin() + static_cast<std::ptrdiff_t>(fromFrame * c),
-          words.begin() + static_cast<std::ptrdiff_t>((fromFrame + frames) * c)};
+// Frames `from` to `from + frames` of interleaved stereo words.
+std::vector<std::int32_t> slice(const std::vector<std::int32_t>& words, std::size_t from,
+                                std::size_t frames) {
+  return {words.begin() + static_cast<std::ptrdiff_t>(2 * from),
+          words.begin() + static_cast<std::ptrdiff_t>(2 * (from + frames))};
 }
 
 TEST(RenderIdentity, UnityCentreChannelReproducesItsSourceExactly) {
@@ -82,9 +85,11 @@ TEST(RenderIdentity, TwoSourcesSumLikeSoxMix) {
   EXPECT_TRUE(out.words == soxSamples(s, "sum.wav", 24));
 }
 
-// Sign-alternating sources with an amplitude envelope: every sample is a zero
-// crossing, so a slice's first sample sets the gains as the full render does.
-void rangeSession(Session& s) {
+TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
+  Session s;
+  // Sign-alternating sources with an amplitude envelope: every sample is a
+  // zero crossing, so a slice's first sample sets the gains as the full
+  // render does.
   std::vector<std::int32_t> left(36000), right(36000);
   for (std::size_t i = 0; i < left.size(); ++i) {
     const std::int32_t a = 2000000 + static_cast<std::int32_t>((i * 7919) % 3000000);
@@ -98,11 +103,6 @@ void rangeSession(Session& s) {
           "begin\nsong\nt\t0\t0\t0\nv\t1\t-3\nt\t0\t0\t125\nv\t1\t-20\nrmp\t0.25\nshape\t2\n"
           "t\t0\t0\t500\nv\t1\t0\nend\n",
           kPlainPrefs);
-}
-
-TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
-  Session s;
-  rangeSession(s);
   const Rendered full = render(s);
   ASSERT_EQ(full.frames(), 36000u);
 
@@ -158,27 +158,17 @@ TEST(RenderRange, SourcesPlacedByTimeStampsSumLikePaddedSoxMix) {
 
 TEST(RenderRange, RendersOfOneBlockAndOneBlockPlusOneFrame) {
   Session s;
-  // At 32768 Hz four seconds are exactly one block.
-  std::vector<std::int32_t> left(131073), right(131073);
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    left[i] = static_cast<std::int32_t>((i * 2654435761u) % 8000000) - 4000000;
-    right[i] = -static_cast<std::int32_t>(i % 5000);
-  }
-  left.back() = 1234567;
-  right.back() = -7654321;
-  writeSource(s, "a.wav", 32768, 24, 2, stereo(left, right));
+  // At 32768 Hz four seconds are exactly one block; the second block holds
+  // one frame.
+  const std::vector<std::int32_t> words = spread(2 * 131073, 8000000, 3);
+  writeSource(s, "a.wav", 32768, 24, 2, words);
   s.files("begin\nk a.wav +\nend\n", unityFaders(), "begin\npre\toff\ndither\t0\nend\n");
   RunResult r = s.run();
   ASSERT_EQ(r.status, 0) << r.out;
   const Rendered two = readRendered(s, "song.wav");
-  ASSERT_EQ(two.frames(), 131073u);
-  EXPECT_TRUE(two.words == stereo(left, right));
-  EXPECT_EQ(two.left(131072), 1234567) << "the one-frame second block";
-  EXPECT_EQ(two.right(131072), -7654321);
+  EXPECT_TRUE(two.words == words);
   // Only the second block starts after three quarters of the range.
-  EXPECT_EQ(r.out.find("1/4 done"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("1/2 done"), std::string::npos);
-  EXPECT_NE(r.out.find("Mixing...\n3/4 done\n"), std::string::npos);
+  EXPECT_TRUE(contains(r.out, "Mixing...\n3/4 done\n") && !contains(r.out, "1/2 done")) << r.out;
 
   s.write("prefs.txt", "begin\npre\ton\nlength\t4\ndither\t0\nend\n");
   r = s.run();
@@ -187,6 +177,146 @@ TEST(RenderRange, RendersOfOneBlockAndOneBlockPlusOneFrame) {
   ASSERT_EQ(one.frames(), 131072u);
   EXPECT_TRUE(one.words == slice(two.words, 0, 131072));
   EXPECT_EQ(r.out.find(" done"), std::string::npos) << "a single block prints no progress";
+}
+
+constexpr double kUnity = 134217728.0;
+
+// One stereo source with `left` and `right` on channel 1.
+void sourceSession(const Session& s, const std::vector<std::int32_t>& left,
+                   const std::vector<std::int32_t>& right) {
+  writeSource(s, "a.wav", 48000, 24, 2, stereo(left, right));
+  s.files("begin\nk a.wav +\nend\n", "", kPlainPrefs);
+}
+
+std::size_t firstCrossingFrom(const std::vector<std::int32_t>& x, std::size_t from) {
+  for (std::size_t i = from; i < x.size(); ++i)
+    if ((x[i] < 0) != (x[i - 1] < 0)) return i;
+  return x.size();
+}
+
+TEST(PlaybackRender, LevelChangeWaitsForEachSidesNextZeroCrossing) {
+  Session s;
+  std::vector<std::int32_t> left(12000), right(12000);
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    const double phase = 2.0 * M_PI * 50.0 * static_cast<double>(i) / 48000.0;
+    left[i] = static_cast<std::int32_t>(std::lround(3000000.0 * std::sin(phase + 0.3)));
+    right[i] = static_cast<std::int32_t>(std::lround(3000000.0 * std::sin(phase + 1.9)));
+  }
+  sourceSession(s, left, right);
+  // A 6 dB step at sample 6240; a huge move rate leaves it no ramp.
+  s.files("", unityFaders("t\t0\t0\t130\nv\t1\t-6\n"),
+          "begin\npre\toff\ndither\t0\nverbo\t0\ndbps\t1000000\nend\n");
+  const Rendered out = render(s);
+  ASSERT_EQ(out.frames(), 12000u);
+  const std::size_t crossL = firstCrossingFrom(left, 6240), crossR = firstCrossingFrom(right, 6240);
+  ASSERT_NE(crossL, crossR);
+  const double level = static_cast<double>(levelOf(-6));
+  for (std::size_t i = 0; i < 12000; ++i) {
+    ASSERT_EQ(out.left(i), i < crossL ? left[i] : faderWord(left[i], level)) << "left " << i;
+    ASSERT_EQ(out.right(i), i < crossR ? right[i] : faderWord(right[i], level)) << "right " << i;
+  }
+}
+
+// Every sample alternates in sign, so every sample is a crossing and the
+// output follows the ramp's closed form sample by sample.
+TEST(PlaybackRender, RampsFollowTheirShapeInDecibels) {
+  Session s;
+  const std::vector<std::int32_t> x = alternating(24000, 4000000);
+  sourceSession(s, x, x);
+  const double startDb = -20.0 * std::log10(kUnity / static_cast<double>(levelOf(-40)));
+  const double ramp = 12000;  // 0.25 s from sample 6000
+  for (const int shape : {1, 2}) {
+    s.write("faders.txt",
+            "begin\nsong\nt\t0\t0\t0\nv\t1\t-40\nt\t0\t0\t125\nv\t1\t0\nrmp\t0.25\n"
+            "shape\t" +
+                std::to_string(shape) + "\nend\n");
+    const Rendered out = render(s);
+    ASSERT_EQ(out.frames(), 24000u);
+    for (std::size_t i = 0; i < 24000; ++i) {
+      double level = static_cast<double>(levelOf(-40));
+      if (i >= 6000) {
+        const double step = static_cast<double>(i - 6000 + 1);
+        const double dB = startDb * (1.0 - std::pow(step / ramp, shape));
+        level = step >= ramp ? kUnity : std::pow(10.0, dB / 20.0) * kUnity;
+      }
+      // One word of slack for the power function; outside the ramp exact.
+      const std::int64_t slack = (i >= 6000 && i < 17999) ? 1 : 0;
+      ASSERT_LE(std::llabs(out.left(i) - faderWord(x[i], level)), slack) << shape << " " << i;
+      ASSERT_EQ(out.right(i), out.left(i)) << shape << " " << i;
+    }
+    // Halfway up, the linear ramp stands near -20 dB, the squared one near -30 dB.
+    EXPECT_NEAR(20.0 * std::log10(out.left(12000) / 4000000.0), shape == 1 ? -20.0 : -30.0, 0.01);
+  }
+}
+
+TEST(PlaybackRender, DcKeepsItsFirstGainWhileAVcaActsAtOnce) {
+  Session s;
+  sourceSession(s, std::vector<std::int32_t>(24000, 3000000),
+                std::vector<std::int32_t>(24000, -2000000));
+  s.write("faders.txt",
+          "begin\nsong\nVCA:\t1\t1\nt\t0\t0\t0\nv\t1\t-6\nvca\t1\t0\nt\t0\t0\t125\nv\t1\t0\n"
+          "t\t0\t0\t250\nvca\t1\t-6\nend\n");
+  const Rendered out = render(s);
+  ASSERT_EQ(out.frames(), 24000u);
+  const double level = static_cast<double>(levelOf(-6));
+  const double vca = level * 7.450580596923828e-09;
+  const std::int64_t beforeL = faderWord(3000000, level), beforeR = faderWord(-2000000, level);
+  const auto afterL = static_cast<std::int64_t>(channelGain(level) * vca * 3000000.0) / 256;
+  const auto afterR = static_cast<std::int64_t>(-2000000.0 * vca * channelGain(level)) / 256;
+  for (std::size_t i = 0; i < 24000; ++i) {
+    // The channel's entry at 6000 is never heard: DC has no crossing.
+    ASSERT_EQ(out.left(i), i < 12000 ? beforeL : afterL) << "frame " << i;
+    ASSERT_EQ(out.right(i), i < 12000 ? beforeR : afterR) << "frame " << i;
+  }
+  EXPECT_NEAR(static_cast<double>(afterL), static_cast<double>(beforeL) * 0.5011872336272722, 1.0);
+  EXPECT_NEAR(static_cast<double>(afterR), static_cast<double>(beforeR) * 0.5011872336272722, 1.0);
+}
+
+TEST(PlaybackRender, EntriesAtOrBeforeAReachedTimeAreNeverReached) {
+  Session s;
+  const std::vector<std::int32_t> x = alternating(24000, 3000000);
+  sourceSession(s, x, x);
+  const double level6 = static_cast<double>(levelOf(-6));
+  // Two entries at 6000: only the first is reached, and the entry at 12000
+  // behind them is never reached either.
+  s.write("faders.txt",
+          unityFaders("t\t0\t0\t125\nv\t1\t-6\nv\t1\t-12\nt\t0\t0\t250\nv\t1\t-20\n"));
+  Rendered out = render(s);
+  ASSERT_EQ(out.frames(), 24000u);
+  for (std::size_t i = 0; i < 24000; ++i)
+    ASSERT_EQ(out.left(i), i < 6000 ? x[i] : faderWord(x[i], level6)) << "frame " << i;
+  // An entry earlier than the one before it: the first entry's level holds
+  // from the start of the song to its end.
+  s.write("faders.txt", "begin\nsong\nt\t0\t0\t250\nv\t1\t-6\nt\t0\t0\t125\nv\t1\t-12\nend\n");
+  out = render(s);
+  ASSERT_EQ(out.frames(), 24000u);
+  for (std::size_t i = 0; i < 24000; ++i)
+    ASSERT_EQ(out.right(i), faderWord(x[i], level6)) << "frame " << i;
+}
+
+TEST(PlaybackRender, SubmixAndMasterFadersWorkInBusScale) {
+  Session s;
+  const std::vector<std::int32_t> x = alternating(4800, 3000001);
+  sourceSession(s, x, x);
+  const auto busGain = [](double dB) {
+    return static_cast<double>(static_cast<float>(levelOf(dB))) / kUnity;
+  };
+  // Channel field 0 stores a master entry that is never played back; "M" is
+  // the master.
+  for (const char* master : {"0", "M"}) {
+    s.write("faders.txt",
+            std::string("begin\nsong\nsub\t1\t1\nt\t0\t0\t0\nv\t1\t0\nv\tG\t1\t-6\nv\t") + master +
+                "\t-20\nend\n");
+    const Rendered out = render(s);
+    ASSERT_EQ(out.frames(), 4800u);
+    const double masterGain = std::string(master) == "M" ? busGain(-20) : 1.0;
+    for (std::size_t i = 0; i < 4800; ++i) {
+      const auto bus = static_cast<std::int64_t>(256.0 * x[i] * busGain(-6));
+      const auto word = static_cast<std::int64_t>(masterGain * static_cast<double>(bus)) / 256;
+      ASSERT_EQ(out.left(i), word) << master << " frame " << i;
+      ASSERT_EQ(out.right(i), word) << master << " frame " << i;
+    }
+  }
 }
 
 }  // namespace

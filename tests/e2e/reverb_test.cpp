@@ -29,19 +29,6 @@ void impulseSession(Session& s, std::size_t frames, std::size_t at) {
   s.files("begin\nimp imp.wav +\nend\n", "", kPlainPrefs);
 }
 
-// Deterministic noise filling `bits`, so that every sample tells where it came from.
-std::vector<std::int32_t> noise(std::size_t frames, int bits) {
-  std::vector<std::int32_t> x(frames);
-  std::uint32_t state = 12345;
-  const std::int64_t span = std::int64_t{1} << (bits - 1);
-  for (auto& v : x) {
-    state = state * 1664525u + 1013904223u;
-    v = static_cast<std::int32_t>(static_cast<std::int64_t>(state >> 8) % (2 * span - 1) -
-                                  (span - 1));
-  }
-  return x;
-}
-
 double energy(const std::vector<std::int32_t>& x, std::size_t from) {
   double e = 0.0;
   for (std::size_t i = from; i < x.size(); ++i) e += static_cast<double>(x[i]) * x[i];
@@ -286,7 +273,7 @@ TEST(DelayPanRender, HalfLeftDelaysTheRightSideByFifteenSamples) {
   for (int bits : {24, 16}) {
     Session s;
     const std::size_t frames = kBlock + 500;
-    const std::vector<std::int32_t> source = noise(frames, bits);
+    const std::vector<std::int32_t> source = spread(frames, (1 << (bits - 1)) - 1, 12345);
     writeSource(s, "m.wav", 48000, bits, 1, source);
     // The 16-bit source also starts inside the first block.
     const std::size_t start = bits == 16 ? 1000 : 0;
@@ -308,7 +295,8 @@ TEST(DelayPanRender, HalfLeftDelaysTheRightSideByFifteenSamples) {
 // values are not used; stereo sources keep the balance law.
 TEST(DelayPanRender, ExtremesAndTheZeroPanLaw) {
   Session s;
-  const std::vector<std::int32_t> source = noise(3000, 24), other = noise(3000, 23);
+  const std::vector<std::int32_t> source = spread(3000, 8388607, 1),
+                                  other = spread(3000, 4194303, 2);
   const std::vector<std::int32_t> silent(source.size(), 0);
   std::vector<std::int32_t> delayed(source.size(), 0);
   std::copy(source.begin(), source.end() - 15, delayed.begin() + 15);

@@ -18,17 +18,6 @@ namespace {
 
 constexpr double kFullScale = 8388608.0;
 
-// Values spread over +-amplitude that land on both sides of every knee.
-std::vector<std::int32_t> spread(std::size_t frames, std::int32_t amplitude, std::uint32_t salt) {
-  std::vector<std::int32_t> out(frames);
-  const auto span = static_cast<std::uint32_t>(2 * amplitude + 1);
-  for (std::size_t i = 0; i < frames; ++i)
-    out[i] =
-        static_cast<std::int32_t>((static_cast<std::uint32_t>(i) * 2654435761u + salt) % span) -
-        amplitude;
-  return out;
-}
-
 // A threshold as the fader file's dB value gives it, in channel scale.
 double thresholdOf(double dB) { return std::trunc(std::pow(10.0, dB / 20.0) * kFullScale); }
 
@@ -43,14 +32,6 @@ double limited(double sample, double threshold) {
 }
 
 double gainOf(double dB) { return std::pow(10.0, dB / 20.0); }
-
-std::vector<std::int32_t> sine(std::size_t frames, double hz, double amplitude) {
-  std::vector<std::int32_t> out(frames);
-  for (std::size_t i = 0; i < frames; ++i)
-    out[i] = static_cast<std::int32_t>(std::lround(
-        amplitude * kFullScale * std::sin(2.0 * M_PI * hz * static_cast<double>(i) / 48000.0)));
-  return out;
-}
 
 double rmsOfLeft(const Rendered& out, std::size_t from) {
   double sum = 0.0;
