@@ -678,7 +678,7 @@ TEST(BadRuntime, FullDiskForTheMixAndForTheReports) {
       << r.out;
   EXPECT_EQ(differences(before, snapshot(s)), "");
 
-  s.shell("cat /dev/zero > full/filler || true");
+  s.shell("cat /dev/zero > full/filler 2>/dev/null || true");
   s.write("prefs.txt", prefsWith("bakdir\tfull/\n"));
   before = snapshot(s);
   r = s.run();
