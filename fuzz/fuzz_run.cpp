@@ -14,7 +14,7 @@
 // - files may grow to 4 MiB at most: a long render requested by the text
 //   then ends in a write error (status 3) instead of filling the disk.
 #include <fcntl.h>
-#include <csignal>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const int fd = ::open("/dev/null", O_RDONLY);
   if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) std::abort();
   ::close(fd);
-  std::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   rlimit limit{kFileSizeLimit, kFileSizeLimit};
   if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
   fixture();
@@ -163,6 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (parts.size() > 2) fx.folder.write("faders.txt", withoutSlashes(parts[2]));
 
   FUZZ_CHECK(::chdir(fx.folder.dir().c_str()) == 0);
+  // The run installs its own handlers for interrupts (to remove temporary
+  // outputs); libFuzzer's are put back afterwards.
+  constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction saved[3];
+  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], nullptr, &saved[i]);
   int status;
   std::string messages;
   {
@@ -172,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     status = sorvan::runMain(1, argv);
     messages = cap.text();
   }
+  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &saved[i], nullptr);
   FUZZ_CHECK(::chdir(fx.home.c_str()) == 0);
   // For writing seeds and reproducing findings: show what the run said.
   if (std::getenv("SORVAN_FUZZ_SHOW"))
