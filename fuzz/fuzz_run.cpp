@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -142,9 +143,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const int fd = ::open("/dev/null", O_RDONLY);
   if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) std::abort();
   ::close(fd);
-  ::signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{kFileSizeLimit, kFileSizeLimit};
-  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
   fixture();
   return 0;
 }
@@ -164,10 +162,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FUZZ_CHECK(::chdir(fx.folder.dir().c_str()) == 0);
   // The run installs its own handlers for interrupts (to remove temporary
-  // outputs); libFuzzer's are put back afterwards.
-  constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction saved[3];
-  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], nullptr, &saved[i]);
+  // outputs); libFuzzer's are put back afterwards. The file size limit holds
+  // only for the run, and exceeding it must fail the write instead of
+  // raising the signal libFuzzer would report.
+  constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+  struct sigaction saved[4];
+  for (int i = 0; i < 4; ++i) ::sigaction(kSignals[i], nullptr, &saved[i]);
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit fileSize{};
+  FUZZ_CHECK(::getrlimit(RLIMIT_FSIZE, &fileSize) == 0);
+  const rlimit limited{std::min(fileSize.rlim_max, kFileSizeLimit), fileSize.rlim_max};
+  FUZZ_CHECK(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
   int status;
   std::string messages;
   {
@@ -177,7 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     status = sorvan::runMain(1, argv);
     messages = cap.text();
   }
-  for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &saved[i], nullptr);
+  FUZZ_CHECK(::setrlimit(RLIMIT_FSIZE, &fileSize) == 0);
+  for (int i = 0; i < 4; ++i) ::sigaction(kSignals[i], &saved[i], nullptr);
   FUZZ_CHECK(::chdir(fx.home.c_str()) == 0);
   // For writing seeds and reproducing findings: show what the run said.
   if (std::getenv("SORVAN_FUZZ_SHOW"))
