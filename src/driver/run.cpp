@@ -404,7 +404,6 @@ int run(const CommandLine& cmd) {
 }  // namespace
 
 int runMain(int argc, char** argv) {
-  removeTemporariesOnSignals();
   try {
     const CommandLine cmd = parseCommandLine(argc, argv);
     if (cmd.help) {
