@@ -25,6 +25,7 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 # (built with clang when it is installed).
 test-san: deps
+	@scripts/ensure-deps.sh clang libclang-rt-14-dev
 	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
 	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
@@ -39,7 +40,7 @@ bench: build
 # Every libFuzzer target for FUZZ_SECONDS each, built with clang in build-fuzz.
 FUZZ_SECONDS ?= 60
 fuzz:
-	@scripts/ensure-deps.sh clang
+	@scripts/ensure-deps.sh clang libclang-rt-14-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run.sh
 
 clean:
