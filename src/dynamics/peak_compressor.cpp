@@ -114,13 +114,7 @@ void PEAKCOMPRESSOR(const PeakCompressorSettings& settings, PeakCompressorState&
         const double s = curveValue(c, release);
         left[i] = releaseMagnitude(xL, ratio, s) * qL;
         right[i] = releaseMagnitude(xR, ratio, s) * qR;
-        // Quiet completed half-waves walk the release on; a loud one walks it
-        // back toward full reduction, but never past step 0.
-        if (peakL.oldpeak < T && peakR.oldpeak < T) {
-          releaseCount = c + 1;
-        } else if (c > 0) {
-          releaseCount = c - 1;
-        }
+        releaseCount = walkRelease(c, peakL.oldpeak < T && peakR.oldpeak < T);
         if (releaseCount > release) phase = kIdle;
         break;
       }

@@ -119,13 +119,7 @@ void RMSCOMPRESSOR(const RmsCompressorSettings& settings, RmsCompressorState& st
         const double s = curveValue(c, release);
         left[i] = releaseMagnitude(xL, ratio, s) * pL;
         right[i] = releaseMagnitude(xR, ratio, s) * pR;
-        // Quiet measurements walk the release on; a loud one walks it back
-        // toward full reduction, but never past step 0.
-        if (detL.rms < threshF && detR.rms < threshF) {
-          releaseCount = c + 1;
-        } else if (c > 0) {
-          releaseCount = c - 1;
-        }
+        releaseCount = walkRelease(c, detL.rms < threshF && detR.rms < threshF);
         if (releaseCount > release) phase = kIdle;
         break;
       }

@@ -34,6 +34,13 @@ inline double releaseMagnitude(double x, double ratio, double s) {
 // Quiet half-wave counter while compressed. Only "more than three" matters,
 // so the count stops at the top of its range instead of overflowing when one
 // side stays loud for hours while the other is quiet.
+// One step of the release curve: quiet measurements walk it on, a loud one
+// walks it back toward full reduction, but never past step 0.
+inline std::int64_t walkRelease(std::int64_t step, bool quiet) {
+  if (quiet) return step + 1;
+  return step > 0 ? step - 1 : step;
+}
+
 inline int countQuietHalfWave(int count) { return count < INT_MAX ? count + 1 : count; }
 
 }  // namespace sorvan
