@@ -38,10 +38,12 @@ bench: build
 	bench/run.sh $(BUILD)
 
 # Every libFuzzer target for FUZZ_SECONDS each, built with clang in build-fuzz.
+# FUZZ_SEED fixes libFuzzer's random seed, so a run can be repeated.
 FUZZ_SECONDS ?= 60
+FUZZ_SEED ?=
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev
-	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) fuzz/run.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_SEED=$(FUZZ_SEED) JOBS=$(JOBS) fuzz/run.sh
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) demo/out

@@ -4,6 +4,8 @@
 # Usage: fuzz/run.sh [target ...]        (`make fuzz` runs all of them)
 #   FUZZ_SECONDS  seconds per target (default 60)
 #   FUZZ_BUILD    build directory (default build-fuzz)
+#   FUZZ_SEED     libFuzzer's random seed (default: a new one each run); a
+#                 fixed seed makes a run repeatable, as CI wants
 #
 # The seed corpus in fuzz/corpus/<target>/ is only read: each target fuzzes a
 # working corpus under $FUZZ_BUILD/fuzz-work/<target>/corpus that starts as a
@@ -21,6 +23,10 @@ case $build in
   *) build=$root/$build ;;
 esac
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+seed_option=()
+if [ -n "${FUZZ_SEED:-}" ]; then
+  seed_option=(-seed="$FUZZ_SEED")
+fi
 
 all_targets=(fuzz_wave_header fuzz_samples fuzz_prefs fuzz_tracks fuzz_faders fuzz_run)
 if [ $# -gt 0 ]; then
@@ -68,7 +74,7 @@ for target in "${targets[@]}"; do
   # the files it may write, and that limit would also apply to a log file.
   set +e
   # shellcheck disable=SC2046  # the options are meant to split into words
-  TMPDIR=$work/tmp "$build/fuzz/$target" $(options_for "$target") \
+  TMPDIR=$work/tmp "$build/fuzz/$target" $(options_for "$target") "${seed_option[@]}" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$work/artifacts/" "$work/corpus" 2>&1 | tee "$work/log.txt" |
     grep -E --line-buffered "DONE|ERROR|SUMMARY|Test unit written|failed"
