@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,10 +43,31 @@ extern "C" void removeTemporariesAndDie(int signal) {
   std::raise(signal);
 }
 
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the cleanup signals back while a temporary file exists on disk but
+// is not yet in the handler's list; one that arrives meanwhile is delivered
+// when the block ends, and the handler then finds the file listed.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kCleanupSignals) sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 }  // namespace
 
 void removeTemporariesOnSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, removeTemporariesAndDie);
+  for (int signal : kCleanupSignals) std::signal(signal, removeTemporariesAndDie);
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -59,11 +82,21 @@ void OutputFile::fail(int error) {
 void OutputFile::open(const std::string& finalPath, std::size_t bufferBytes) {
   discard();
   finalPath_ = finalPath;
-  std::string pattern = finalPath + ".partial-XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) fail(errno);
-  tempPath_ = pattern;
-  slot_ = registerTemporary(tempPath_.c_str());
+  tempPath_ = finalPath + ".partial-XXXXXX";
+  int fd = -1;
+  int error = 0;
+  {
+    CleanupSignalsHeld held;
+    fd = ::mkstemp(tempPath_.data());
+    if (fd >= 0)
+      slot_ = registerTemporary(tempPath_.c_str());
+    else
+      error = errno;
+  }
+  if (fd < 0) {
+    tempPath_.clear();
+    fail(error);
+  }
   // mkstemp creates the file private; give it the permissions a plain
   // fopen would have given the final file.
   const mode_t mask = ::umask(0);
