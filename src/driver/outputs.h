@@ -1,0 +1,32 @@
+// The files a render writes beside the mix, and the checks that keep a run
+// from overwriting its own inputs or writing a WAVE file its header cannot
+// describe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/prefs.h"
+
+namespace sorvan {
+
+struct OutputPaths {
+  std::string mix;
+  std::string stats;
+  std::string faderReport;
+  std::string plot;  // written only with "plot"
+};
+
+// The report names (in the backup folder when one is set). Ends the run with
+// status 2 when an output would overwrite one of `inputs`.
+OutputPaths planOutputs(const Preferences& prefs, const PreScan& pre,
+                        const std::vector<std::string>& inputs);
+
+// Status 2 when `output` names the same file as one of `inputs`.
+void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
+
+// Status 2 when `frames` frames of `frameBytes` do not fit a WAVE data chunk.
+void refuseTooLongForWave(std::int64_t frames, int frameBytes);
+
+}  // namespace sorvan
