@@ -18,13 +18,13 @@
 #include "driver/version.h"
 #include "engine/mixer.h"
 #include "engine/plot.h"
+#include "engine/render_state.h"
 #include "engine/report.h"
 #include "engine/session.h"
-#include "reverb/recursive_reverb.h"
-#include "reverb/tap_reverb.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
-#include "wave/header.h"
+#include "wave/sink.h"
+#include "wave/source.h"
 
 namespace sorvan {
 namespace {
@@ -119,10 +119,8 @@ MixScript readScriptStage(const SessionFiles& files, const Sources& sources,
   in.percent = prefs.percent;
   in.tempo = prefs.tempo;
   in.dbps = prefs.dbps;
-  for (int ch = 1; ch <= files.trackCount; ++ch) {
+  for (int ch = 1; ch <= files.trackCount; ++ch)
     in.sourceChannels[ch] = sources.active[ch] ? sources.attributes[ch].channels : 0;
-    in.startOffset[ch] = sources.startOffset[ch];
-  }
   active = sources.active;
   return readMixScript(in, active);
 }
@@ -148,11 +146,8 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
   for (int ch = 1; ch <= tracks.count; ++ch) {
     SourceChannel& c = plan.channels[ch];
     const SourceAttributes& a = sources.attributes[ch];
-    c.path = sources.paths[ch - 1];
     c.wanted = tracks.wanted[ch] && active[ch];
     c.channels = a.channels;
-    c.bytesPerSample = a.bytesPerSample;
-    c.dataOffset = a.dataOffset;
     c.start = sources.startOffset[ch];
     c.length = a.frames;
   }
@@ -169,46 +164,71 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
   return plan;
 }
 
-// The reverb rooms are checked when the reverbs first run; a check runs the
-// same set-up so that an impossible room fails here too.
-void checkReverbRooms(const ReverbSettings& r, double rate) {
-  if (r.tapInUse || r.masterFedTap) {
-    TapReverbState tapState;
-    int taps = r.taps;
-    setupDiscreteReverb(tapState, kBlockFrames, rate, r.tapRoom, taps, r.p1, r.p2, r.p3);
-  }
-  if (r.recursiveInUse || r.masterFedRecursive) {
-    auto recursive = std::make_unique<RecurseReverbState>();
-    setupRecurseReverb(*recursive, rate, r.recursiveRoom, r.p1, r.p2, r.p3, r.width);
-  }
-}
-
-void openWaveOutput(OutputFile& file, const std::string& path, std::size_t bufferBytes,
-                    std::uint32_t rate, int bits, int channels, std::int64_t frames) {
-  file.open(path, bufferBytes);
-  const auto header = MAKE_HEADER(rate, static_cast<unsigned>(bits), channels, frames);
-  file.write(header.data(), header.size());
-}
+struct TapFile {
+  int mode = 0;  // 0: none
+  std::string path;
+};
 
 // Stage 9: the tap file carries the recursive reverb's send or the reverbs'
-// return, so it is made only when that reverb runs. Returns the tap mode in
-// effect (0: no tap file).
-int openTapFile(OutputFile& tap, int requested, const EffectSettings& effects,
-                const PreScan& pre, const Preferences& prefs, std::uint32_t rate,
-                const std::vector<std::string>& inputs) {
-  const bool recursiveRuns =
-      effects.reverbs.recursiveInUse || effects.reverbs.masterFedRecursive;
-  if (requested == 0 || !recursiveRuns) return 0;
-  const std::string tapPath = pre.mixDir.value_or("") + (requested == 1 ? "revTap.wav" : "rtnTap.wav");
-  refuseOutputOverInput(tapPath, inputs);
+// return, so it is made only when that reverb runs.
+TapFile planTapFile(const SessionFiles& files, const EffectSettings& effects,
+                    const Preferences& prefs, const std::vector<std::string>& inputs) {
+  const ReverbSettings& r = effects.reverbs;
+  TapFile tap;
+  if (!r.anyInUse() || !(r.recursiveInUse || r.masterFedRecursive)) return tap;
+  tap.mode = readTapMode(files.prefs.section());
+  if (tap.mode == 0) return tap;
+  tap.path = files.pre.mixDir.value_or("") + (tap.mode == 1 ? "revTap.wav" : "rtnTap.wav");
+  refuseOutputOverInput(tap.path, inputs);
   // Both are renamed into place after the mix; one name would lose the mix.
-  if (tapPath == prefs.outputPath) {
-    say("Error: output file %s is also the tap file\n", tapPath.c_str());
+  if (tap.path == prefs.outputPath) {
+    say("Error: output file %s is also the tap file\n", tap.path.c_str());
     throw Fatal(exit_status::kConfig);
   }
   refuseTooLongForWave(prefs.renderLength, 6);
-  openWaveOutput(tap, tapPath, 2097152, rate, 24, 2, prefs.renderLength);
-  return requested;
+  return tap;
+}
+
+// The recordings of the channels the plan reads.
+struct OpenSources {
+  std::vector<std::unique_ptr<WaveFileSource>> files;
+  SourceTable table{};
+
+  void close() {
+    for (auto& file : files) file->close();
+  }
+};
+
+OpenSources openSources(const RenderPlan& plan, const Sources& sources) {
+  OpenSources open;
+  for (int ch = 1; ch <= plan.trackCount; ++ch) {
+    if (!plan.channels[ch].wanted) continue;
+    open.files.push_back(
+        std::make_unique<WaveFileSource>(sources.paths[ch - 1], sources.attributes[ch]));
+    open.table[ch] = open.files.back().get();
+  }
+  return open;
+}
+
+// Stages 10 and 11: the outputs are created, the mix renders into them and
+// they are renamed into place once complete.
+MixMeters renderStage(const RenderInputs& session, RenderState& state, const SourceStage& src,
+                      const OutputPaths& paths, const TapFile& tapFile, MixPlot* plot) {
+  const RenderPlan& plan = session.plan;
+  const auto rate = src.sources.sampleRate;
+  const WaveFormat format{rate, plan.outputBits, plan.mono ? 1 : 2, plan.renderLength};
+  WaveFileSink mix(paths.mix, format, static_cast<std::size_t>(plan.outputBits / 3) * 262144);
+  std::unique_ptr<WaveFileSink> tap;
+  if (tapFile.mode != 0)
+    tap = std::make_unique<WaveFileSink>(tapFile.path, WaveFormat{rate, 24, 2, plan.renderLength},
+                                         2097152);
+  OpenSources sources = openSources(plan, src.sources);
+  const MixMeters meters =
+      renderMix(session, state, sources.table, RenderOutputs{mix, tap.get(), plot});
+  sources.close();
+  mix.commit();
+  if (tap) tap->commit();
+  return meters;
 }
 
 // Stage 12: the statistics, the fader report and the picture.
@@ -255,33 +275,25 @@ int run(const CommandLine& cmd) {
                        SongFacts{files.faders.section(), sources.rate, sources.songLength});
   const std::vector<std::string> inputs = runInputs(cmd.paths, sources);
   const OutputPaths paths = planOutputs(prefs, files.pre, inputs);
-  OutputFile output;
-  if (!cmd.check)
-    openWaveOutput(output, paths.mix, static_cast<std::size_t>(prefs.outputBits / 3) * 262144,
-                   sources.sampleRate, prefs.outputBits, prefs.mono ? 1 : 2, prefs.renderLength);
 
   ChannelFlags active{};
-  MixScript script = readScriptStage(files, sources, prefs, active);
+  const MixScript script = readScriptStage(files, sources, prefs, active);
   const auto effects = readEffectStage(files, sources.rate, prefs);
 
   RenderPlan plan = makeRenderPlan(src.tracks, sources, active, prefs, verbosity);
-  const int requestedTap =
-      effects->reverbs.anyInUse() ? readTapMode(files.prefs.section()) : 0;
+  const TapFile tap = planTapFile(files, *effects, prefs, inputs);
+  plan.tapMode = tap.mode;
+  const RenderInputs session{plan, script, *effects};
+  // Everything that can refuse the render is checked here, before any output exists.
+  const std::unique_ptr<RenderState> state = prepareRender(session);
   if (cmd.check) {
-    checkReverbRooms(effects->reverbs, sources.rate);
     sayLine("Check complete: the session is ready to render; nothing was written.");
     return exit_status::kOk;
   }
-  OutputFile tap;
-  plan.tapMode = openTapFile(tap, requestedTap, *effects, files.pre, prefs, sources.sampleRate,
-                             inputs);
 
   std::unique_ptr<MixPlot> plot;
   if (prefs.plot) plot = std::make_unique<MixPlot>(makeMixPlot(plan, script, src.tracks.names));
-  const MixMeters meters =
-      renderMix(plan, script, *effects, output, tap.isOpen() ? &tap : nullptr, plot.get());
-  output.commit();
-  tap.commit();
+  const MixMeters meters = renderStage(session, *state, src, paths, tap, plot.get());
   if (verbosity > 0) say("\nDone!  Created the file: %s\n\n", paths.mix.c_str());
 
   writeReports(meters, files, src, active, script, prefs, paths, plot.get(), startClock);

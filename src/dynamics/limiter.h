@@ -8,18 +8,14 @@
 
 namespace sorvan {
 
-// Read-only during the mix. A strip takes part only when its on flag is set.
+// Read-only during the mix.
 struct LimiterSettings {
-  StripTable<bool> on{};
-  StripTable<std::int64_t> thresh = filledStripTable(kDefaultThreshold);  // strip's scale
+  std::int64_t thresh = kDefaultThreshold;  // strip's scale
 };
 
-// Stores the checked "lim" threshold of one strip and switches it on.
-void setLimiter(LimiterSettings& settings, int channel, std::int64_t threshold);
-
-// Processes left[0..n-1] and right[0..n-1] in place with strip `channel`'s
-// threshold. Magnitudes above the knee (0.89125 of the threshold, about 1 dB
-// below it) keep one eighth of their excess over the knee.
-void LIMITER(const LimiterSettings& settings, int channel, long n, double* left, double* right);
+// Processes left[0..n-1] and right[0..n-1] in place. Magnitudes above the knee
+// (0.89125 of the threshold, about 1 dB below it) keep one eighth of their
+// excess over the knee.
+void LIMITER(const LimiterSettings& settings, long n, double* left, double* right);
 
 }  // namespace sorvan

@@ -8,32 +8,35 @@
 
 namespace sorvan {
 
-// Read-only during the mix. A strip takes part only when its on flag is set.
+// Read-only during the mix.
 struct NonLinCompSettings {
-  StripTable<bool> on{};
-  StripTable<std::int64_t> thresh = filledStripTable(kDefaultThreshold);  // strip's scale
-  StripTable<long> window{};                         // minimum measuring stretch, samples
-  StripTable<double> ratio = filledStripTable(1.0);  // ratio above the threshold
+  std::int64_t thresh = kDefaultThreshold;  // strip's scale
+  long windowSamples = 0;                   // minimum measuring stretch
+  double ratio = 1.0;                       // ratio above the threshold
 };
 
-// Stores the checked "nlc" values of one strip and switches it on.
-void setNonLinComp(NonLinCompSettings& settings, int channel, std::int64_t threshold, long window,
-                   double ratio);
+// Settings from checked values; a ratio below 1 counts as 1, so that a
+// direct caller cannot divide by zero.
+NonLinCompSettings nonLinComp(std::int64_t threshold, long windowSamples, double ratio);
 
-// Persistent per-strip state, set up on the strip's first call and never reset.
-struct NonLinCompState {
-  StripTable<int> first{};                     // 0 until the strip's first call
-  StripTable<float> squaresL{}, squaresR{};    // sum of squares since the last measurement
-  StripTable<float> intervalL{}, intervalR{};  // samples since the last measurement
-  StripTable<float> rmsL{}, rmsR{};            // latest measurement
-  StripTable<float> oldrmsL{}, oldrmsR{};      // the one before
-  StripTable<int> oldpolarL{}, oldpolarR{};    // +1 or -1; 0 before the first sample
-  StripTable<double> gammaL{}, gammaR{};       // each side's own gain at its latest measurement
-  StripTable<double> GrandGammaL{}, GrandGammaR{};  // applied gains: linked, at most 1
+// One side's meter.
+struct NonLinMeter {
+  float squares = 0;   // sum of squares since the last measurement
+  float interval = 0;  // samples since the last measurement
+  float rms = 0;       // latest measurement
+  float oldrms = 0;    // the one before
+  double gamma = 1.0;  // this side's own gain at its latest measurement
 };
 
-// Processes left[0..n-1] and right[0..n-1] in place for strip `channel`.
-void NonLinCOMP(const NonLinCompSettings& settings, NonLinCompState& state, int channel, long n,
+// One strip's state, carried from block to block and never reset.
+struct NonLinChannelState {
+  NonLinMeter meterL, meterR;
+  int oldpolarL = 0, oldpolarR = 0;  // +1 or -1; 0 before the first sample
+  double GrandGammaL = 1.0, GrandGammaR = 1.0;  // applied gains: linked, at most 1
+};
+
+// Processes left[0..n-1] and right[0..n-1] of one strip in place.
+void NonLinCOMP(const NonLinCompSettings& settings, NonLinChannelState& state, long n,
                 double* left, double* right);
 
 }  // namespace sorvan

@@ -1,15 +1,17 @@
-// What the RMS and the peak compressor share: the four phases of their state
-// word and the sine-shaped gain curves between unity and 1/ratio.
+// What the RMS and the peak compressor share: their settings, the four phases
+// of their state word, and the phase step that moves a frame along the
+// sine-shaped gain curves between unity and 1/ratio. Each compressor keeps its
+// own detector and tells the step what the detector saw.
 #pragma once
 
-#include <climits>
-#include <cmath>
 #include <cstdint>
+
+#include "dynamics/strip_table.h"
 
 namespace sorvan {
 
 // Values of a switched compressor's state word. "Off" is not a phase: a strip
-// without the compressor simply never calls it (its settings' on flag).
+// without the compressor simply never calls it.
 namespace compressor_phase {
 inline constexpr int kIdle = 1;
 inline constexpr int kAttack = 2;
@@ -17,30 +19,40 @@ inline constexpr int kCompressed = 3;
 inline constexpr int kRelease = 4;
 }  // namespace compressor_phase
 
-// Curve value at step `step` of a curve `length` steps long: a quarter sine
-// turn, 0 at step 0 and 1 at step `length`.
-inline double curveValue(std::int64_t step, long length) {
-  return std::sin(static_cast<double>(step) * 1.5707963267948966 / static_cast<double>(length));
-}
+// Read-only during the mix.
+struct SwitchedCompressorSettings {
+  std::int64_t thresh = kDefaultThreshold;  // strip's scale
+  long attackSamples = 1;
+  long releaseSamples = 10;
+  double ratio = 1.0;  // divisor while compressed
+};
 
-// Magnitude during the attack: unity gain at s = 0 falling to 1/ratio at s = 1.
-inline double attackMagnitude(double x, double ratio, double s) { return x - (x - x / ratio) * s; }
+// Settings from checked values. The settings reader enforces wider limits;
+// these only keep a direct caller from dividing by zero in the curves or the gain.
+SwitchedCompressorSettings switchedCompressor(std::int64_t threshold, long attackSamples,
+                                              long releaseSamples, double ratio);
 
-// Magnitude during the release: 1/ratio at s = 0 rising to unity at s = 1.
-inline double releaseMagnitude(double x, double ratio, double s) {
-  return (x - x / ratio) * s + x / ratio;
-}
+// Where a compressor stands on its curves, carried from block to block.
+struct SwitchedPhase {
+  int phase = compressor_phase::kIdle;
+  std::int64_t attackCount = 0;
+  std::int64_t releaseCount = 0;
+  int passTL = 0, passTR = 0;  // consecutive quiet half-waves while compressed
+};
 
-// Quiet half-wave counter while compressed. Only "more than three" matters,
-// so the count stops at the top of its range instead of overflowing when one
-// side stays loud for hours while the other is quiet.
-// One step of the release curve: quiet measurements walk it on, a loud one
-// walks it back toward full reduction, but never past step 0.
-inline std::int64_t walkRelease(std::int64_t step, bool quiet) {
-  if (quiet) return step + 1;
-  return step > 0 ? step - 1 : step;
-}
+// What a detector reports about one frame, per side.
+struct HalfWaveReport {
+  bool endedL = false, endedR = false;  // a half-wave was completed at this frame
+  bool quietL = false, quietR = false;  // ... and stayed below half the threshold
+  bool belowL = false, belowR = false;  // the level that lets the release walk on
+};
 
-inline int countQuietHalfWave(int count) { return count < INT_MAX ? count + 1 : count; }
+// Starts the attack; the triggering frame is already attack step 1.
+void triggerAttack(SwitchedPhase& s);
+
+// One frame. xL and xR hold the frame's magnitudes and receive the magnitudes
+// of the phase's gain; returns false where the frame passes untouched (idle).
+bool stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c, const HalfWaveReport& r,
+               double& xL, double& xR);
 
 }  // namespace sorvan

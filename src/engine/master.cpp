@@ -5,7 +5,6 @@
 
 #include "base/limits.h"
 #include "base/numeric.h"
-#include "wave/samples.h"
 
 namespace sorvan {
 
@@ -70,15 +69,12 @@ MasterOutput::MasterOutput(const RenderPlan& plan)
       loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
                 plan.outputBits == 16 ? 16 : 24) {
   const std::size_t frames = kBlockFrames;
-  if (bits_ == 16) {
-    words16L_.resize(frames);
-    if (!mono_) words16R_.resize(frames);
+  wordsL_.resize(frames);
+  if (mono_) {
+    monoSum_.resize(frames);
   } else {
-    words24L_.resize(frames);
-    if (!mono_) words24R_.resize(frames);
+    wordsR_.resize(frames);
   }
-  if (mono_) monoSum_.resize(frames);
-  bytes_.reserve(frames * (bits_ / 8) * (mono_ ? 1 : 2));
 }
 
 namespace {
@@ -123,13 +119,8 @@ void MasterOutput::reduceStereo(const std::int64_t* left, const std::int64_t* ri
     const std::int64_t wR = reduce(right[i], bits_);
     meter(wL, pos + i, meters_.peakL, meters_.peakPosL);
     meter(wR, pos + i, meters_.peakR, meters_.peakPosR);
-    if (bits_ == 16) {
-      words16L_[i] = static_cast<int>(clampWord(wL, 16));
-      words16R_[i] = static_cast<int>(clampWord(wR, 16));
-    } else {
-      words24L_[i] = clampWord(wL, 24);
-      words24R_[i] = clampWord(wR, 24);
-    }
+    wordsL_[i] = clampWord(wL, bits_);
+    wordsR_[i] = clampWord(wR, bits_);
   }
 }
 
@@ -146,44 +137,23 @@ void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* righ
     meter(w, pos + i, meters_.peakL, meters_.peakPosL);
     meters_.peakR = meters_.peakL;
     meters_.peakPosR = meters_.peakPosL;
-    if (bits_ == 16) {
-      words16L_[i] = static_cast<int>(clampWord(w, 16));
-    } else {
-      words24L_[i] = clampWord(w, 24);
-    }
+    wordsL_[i] = clampWord(w, bits_);
   }
 }
 
-const std::vector<unsigned char>& MasterOutput::encodeBlock(std::int64_t* left,
-                                                            std::int64_t* right,
-                                                            std::int64_t pos, long n) {
-  const std::size_t frameBytes = static_cast<std::size_t>(bits_ / 8) * (mono_ ? 1 : 2);
-  bytes_.resize(static_cast<std::size_t>(n) * frameBytes);
+void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int64_t pos, long n) {
   encodedL_ = mono_ ? monoSum_.data() : left;
   encodedR_ = mono_ ? monoSum_.data() : right;
   if (mono_) {
     reduceMono(left, right, pos, n);
     MasterRMS(rms_, monoSum_.data(), monoSum_.data(), meters_, rmsWindow_, 256, n);
-    if (bits_ == 16) {
-      loudness_.addMono(words16L_.data(), n);
-      NUM16MONO_TO_CHAR(words16L_.data(), bytes_.data(), n);
-    } else {
-      loudness_.addMono(words24L_.data(), n);
-      NUM24MONO_TO_CHAR(words24L_.data(), bytes_.data(), n);
-    }
-    return bytes_;
+    loudness_.addMono(wordsL_.data(), n);
+    return;
   }
   if (modulus_ != 0) ditherStereo(left, right, n);
   reduceStereo(left, right, pos, n);
   MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
-  if (bits_ == 16) {
-    loudness_.addStereo(words16L_.data(), words16R_.data(), n);
-    NUM16STER_TO_CHAR(words16L_.data(), words16R_.data(), bytes_.data(), n);
-  } else {
-    loudness_.addStereo(words24L_.data(), words24R_.data(), n);
-    NUM24STER_TO_CHAR(words24L_.data(), words24R_.data(), bytes_.data(), n);
-  }
-  return bytes_;
+  loudness_.addStereo(wordsL_.data(), wordsR_.data(), n);
 }
 
 }  // namespace sorvan

@@ -1,5 +1,5 @@
 // The end of the signal chain: dither, reduction of the bus-scale master to
-// output words, the output meters, and the encoded block for the file.
+// output words, and the output meters.
 #pragma once
 
 #include <cstdint>
@@ -42,21 +42,22 @@ struct OutputMeters {
 void MasterRMS(MasterRmsState& state, const std::int64_t* left, const std::int64_t* right,
                OutputMeters& meters, float window, int divisor, long n);
 
-// Turns master blocks into output bytes. Buffers are sized once.
+// Turns master blocks into output words. Buffers are sized once.
 class MasterOutput {
  public:
   explicit MasterOutput(const RenderPlan& plan);
 
-  // Dithers the master pair in place, reduces it to words, meters them and
-  // encodes the block; returns the bytes to append.
-  const std::vector<unsigned char>& encodeBlock(std::int64_t* left, std::int64_t* right,
-                                                std::int64_t pos, long n);
+  // Dithers the master pair in place, reduces it to words within the word
+  // range and meters them. The words stay valid until the next block.
+  void reduceBlock(std::int64_t* left, std::int64_t* right, std::int64_t pos, long n);
+  const std::int64_t* wordsLeft() const { return wordsL_.data(); }
+  const std::int64_t* wordsRight() const { return mono_ ? wordsL_.data() : wordsR_.data(); }
 
   const OutputMeters& meters() const { return meters_; }
 
-  // The block last encoded, in bus scale after dither and before the words
+  // The block last reduced, in bus scale after dither and before the words
   // were cut from it and limited to their range (for mono output the mono
-  // sum, on both sides). Valid until the next encodeBlock.
+  // sum, on both sides). Valid until the next block.
   const std::int64_t* encodedLeft() const { return encodedL_; }
   const std::int64_t* encodedRight() const { return encodedR_; }
   // The loudness and true-peak lines of the statistics.
@@ -77,10 +78,8 @@ class MasterOutput {
   MasterRmsState rms_;
   OutputMeters meters_;
   LoudnessMeter loudness_;
-  std::vector<int> words16L_, words16R_;
-  std::vector<std::int64_t> words24L_, words24R_;
+  std::vector<std::int64_t> wordsL_, wordsR_;
   std::vector<std::int64_t> monoSum_;
-  std::vector<unsigned char> bytes_;
   const std::int64_t* encodedL_ = nullptr;
   const std::int64_t* encodedR_ = nullptr;
 };

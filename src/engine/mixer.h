@@ -1,22 +1,32 @@
 // The block loop: reads every wanted channel block by block, runs it through
 // its strip and fader into the buses, processes the submixes and the master,
-// and appends each block to the output.
+// and hands each block of output words to the sinks.
 #pragma once
 
-#include "base/output_file.h"
+#include <array>
+
+#include "base/limits.h"
+#include "engine/render_state.h"
 #include "engine/report.h"
-#include "engine/session.h"
+#include "wave/sink.h"
+#include "wave/source.h"
 
 namespace sorvan {
 
-struct MixScript;
-struct EffectSettings;
 class MixPlot;
 
-// Renders the plan's range into `output` (whose header is already written)
-// and, when given, the tap file. Returns the meters for the reports. When
-// `plot` is given, the played fader levels and the output are recorded in it.
-MixMeters renderMix(const RenderPlan& plan, MixScript& script, const EffectSettings& effects,
-                    OutputFile& output, OutputFile* tap, MixPlot* plot = nullptr);
+// The recording of each track channel by channel number; null where none is read.
+using SourceTable = std::array<SampleSource*, kMaxTracks + 1>;
+
+struct RenderOutputs {
+  SampleSink& mix;
+  SampleSink* tap = nullptr;  // the tap file, when the plan asks for one
+  MixPlot* plot = nullptr;    // records the played levels and the output, when given
+};
+
+// Renders the plan's range with a state from prepareRender and returns the
+// meters for the reports. Fails only where a sink cannot write.
+MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTable& sources,
+                    const RenderOutputs& out);
 
 }  // namespace sorvan

@@ -179,20 +179,6 @@ void MixPlot::recordOutput(const std::int64_t* left, const std::int64_t* right, 
   }
 }
 
-double playedLevelDb(const MixScript& script, int channelIndex, double divisor) {
-  if (channelIndex < 0 || channelIndex >= kLevelSlots) return kSilenceDb;
-  const auto c = static_cast<std::size_t>(channelIndex);
-  const double sides[2][2] = {
-      {script.playback.ApplyLeft[c], static_cast<double>(script.levels.panGainL[c])},
-      {script.playback.ApplyRight[c], static_cast<double>(script.levels.panGainR[c])}};
-  double level = 0.0;
-  for (const auto& side : sides) {
-    if (side[1] == 0.0) continue;  // a side panned away says nothing of the level
-    level = std::max(level, std::fabs(side[0]) * divisor / std::fabs(side[1]));
-  }
-  return gainDb(level / static_cast<double>(kUnityLevel));
-}
-
 namespace {
 
 // A source file name as the reports show it: up to its first full stop.

@@ -107,11 +107,6 @@ class MixPlot {
   OutputEnvelope output_;
 };
 
-// The level in dB that fader `channelIndex` applied at its last sample,
-// recovered from the side gains AUTOMATE keeps (polarity x level x pan gain /
-// divisor): the divisor and pan gain are undone, and the louder side counts.
-double playedLevelDb(const MixScript& script, int channelIndex, double divisor);
-
 // A recorder with one lane for every fader the render plays back that has
 // entries: wanted channels, active submixes with volume entries, active VCAs
 // and the master when its automation is played. `sourceNames[ch - 1]` is the

@@ -1,23 +1,19 @@
 // What the block loop needs from the stages before it, as plain data: the
-// sources to read, the render range and the output format.
+// channels to mix, the render range and the output format.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 #include "base/limits.h"
 
 namespace sorvan {
 
 struct SourceChannel {
-  std::string path;
-  bool wanted = false;            // read and mixed
-  int channels = 0;               // 1 or 2 are mixed
-  int bytesPerSample = 0;         // 2, 3 or 4 (float)
-  std::int64_t dataOffset = 0;    // file position of the first frame
-  std::int64_t start = 0;         // song position of the first frame
-  std::int64_t length = 0;        // frames
+  bool wanted = false;       // read and mixed
+  int channels = 0;          // 1 or 2 are mixed
+  std::int64_t start = 0;    // song position of the first frame
+  std::int64_t length = 0;   // frames
 };
 
 struct RenderPlan {

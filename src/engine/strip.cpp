@@ -3,60 +3,66 @@
 #include "dynamics/limiter.h"
 
 namespace sorvan {
+namespace {
 
-StripRunner::StripRunner(const StripSettings& settings) : settings_(settings) {
-  for (int index = 0; index < kStripCount; ++index) {
-    std::uint8_t count = 0;
-    for (int position = 1; position <= kProcessorCount; ++position) {
-      for (int p = 0; p < kProcessorCount; ++p) {
-        if (settings.enabled[p][index] && settings.position[p][index] == position)
-          order_[index][count++] = static_cast<std::uint8_t>(p);
-      }
-    }
-    count_[index] = count;
-  }
-}
-
-void StripRunner::run(int index, long n, double* left, double* right, bool withLimiter) {
-  for (int k = 0; k < count_[index]; ++k) {
-    const int p = order_[index][k];
-    if (p == kLimiter && !withLimiter) continue;
-    runProcessor(p, index, n, left, right);
-  }
-}
-
-void StripRunner::limit(int index, long n, double* left, double* right) {
-  if (settings_.enabled[kLimiter][index]) LIMITER(settings_.lim, index, n, left, right);
-}
-
-void StripRunner::runProcessor(int processor, int index, long n, double* left, double* right) {
+void runProcessor(int processor, const StripChannelSettings& s, StripMemory& m, long n,
+                  double* left, double* right) {
   switch (processor) {
     case kHighPass:
-      HPF(settings_.hpf, hpf_, index, n, left, right);
+      HPF(s.hpf, m.hpf, n, left, right);
       break;
     case kBand1:
     case kBand2:
     case kBand3:
     case kBand4:
     case kHighShelf:
-    case kLowShelf:
-      EQ(settings_.eq, eq_, kEqBand1 + (processor - kBand1), index, n, left, right);
+    case kLowShelf: {
+      const auto section = static_cast<std::size_t>(kEqBand1 + (processor - kBand1));
+      EQ(s.eq[section], m.eq[section], n, left, right);
       break;
+    }
     case kRmsComp:
-      RMSCOMPRESSOR(settings_.rms, rms_, index, n, left, right);
+      RMSCOMPRESSOR(s.rms, m.rms, n, left, right);
       break;
     case kNonLinComp:
-      NonLinCOMP(settings_.nlc, nlc_, index, n, left, right);
+      NonLinCOMP(s.nlc, m.nlc, n, left, right);
       break;
     case kPeakComp:
-      PEAKCOMPRESSOR(settings_.comp, comp_, index, n, left, right);
+      PEAKCOMPRESSOR(s.comp, m.comp, n, left, right);
       break;
     case kLimiter:
-      LIMITER(settings_.lim, index, n, left, right);
+      LIMITER(s.lim, n, left, right);
       break;
     default:
       break;
   }
+}
+
+}  // namespace
+
+StripOrder stripOrder(const StripChannelSettings& settings) {
+  StripOrder order;
+  for (int position = 1; position <= kProcessorCount; ++position) {
+    for (int p = 0; p < kProcessorCount; ++p) {
+      const auto slot = static_cast<std::size_t>(p);
+      if (settings.enabled[slot] && settings.position[slot] == position)
+        order.processor[static_cast<std::size_t>(order.count++)] = static_cast<std::uint8_t>(p);
+    }
+  }
+  return order;
+}
+
+void runStrip(const StripChannelSettings& settings, const StripOrder& order, StripMemory& memory,
+              long n, double* left, double* right, bool withLimiter) {
+  for (int k = 0; k < order.count; ++k) {
+    const int p = order.processor[static_cast<std::size_t>(k)];
+    if (p == kLimiter && !withLimiter) continue;
+    runProcessor(p, settings, memory, n, left, right);
+  }
+}
+
+void runMasterLimiter(const StripChannelSettings& settings, long n, double* left, double* right) {
+  if (settings.enabled[kLimiter]) LIMITER(settings.lim, n, left, right);
 }
 
 }  // namespace sorvan

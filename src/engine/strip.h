@@ -1,5 +1,5 @@
 // The processors of every strip, run in each strip's own order with their
-// state carried from block to block.
+// memory carried from block to block.
 #pragma once
 
 #include <array>
@@ -15,29 +15,30 @@
 
 namespace sorvan {
 
-class StripRunner {
- public:
-  explicit StripRunner(const StripSettings& settings);
-
-  // Runs strip `index`'s processors in position order (1..11, the check order
-  // within a position) on the double pair; the limiter only when asked, since
-  // the master runs its limiter after the reverbs.
-  void run(int index, long n, double* left, double* right, bool withLimiter);
-  // The master limiter on its own.
-  void limit(int index, long n, double* left, double* right);
-
- private:
-  void runProcessor(int processor, int index, long n, double* left, double* right);
-
-  const StripSettings& settings_;
-  // Each strip's processors, sorted once by position and check order.
-  std::array<std::array<std::uint8_t, kProcessorCount>, kStripCount> order_{};
-  std::array<std::uint8_t, kStripCount> count_{};
-  HpfState hpf_{};
-  EqState eq_{};
-  RmsCompressorState rms_{};
-  NonLinCompState nlc_{};
-  PeakCompressorState comp_{};
+// What one strip's processors remember between blocks.
+struct StripMemory {
+  HpfMemory hpf;
+  std::array<BiquadMemory, kEqSections> eq{};  // by section number 1..6
+  RmsChannelState rms;
+  NonLinChannelState nlc;
+  PeakChannelState comp;
 };
+
+// One strip's processors in running order: by position 1..11, and within a
+// position in the order of the Processor enum.
+struct StripOrder {
+  std::array<std::uint8_t, kProcessorCount> processor{};
+  int count = 0;
+};
+
+StripOrder stripOrder(const StripChannelSettings& settings);
+
+// Runs the strip's processors in order on the double pair; the limiter only
+// when asked, since the master runs its limiter after the reverbs.
+void runStrip(const StripChannelSettings& settings, const StripOrder& order, StripMemory& memory,
+              long n, double* left, double* right, bool withLimiter);
+
+// The master limiter on its own, when the master has one.
+void runMasterLimiter(const StripChannelSettings& settings, long n, double* left, double* right);
 
 }  // namespace sorvan

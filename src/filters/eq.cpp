@@ -55,14 +55,12 @@ BiquadCoefficients eqSectionCoefficients(int section, double A, double w0, doubl
   return normalise(b0, b1, b2, a0, a1, a2);
 }
 
-void setEqSection(EqSettings& settings, int section, int channel, double freqHz, double gainDb,
-                  double q, double sampleRate) {
+BiquadCoefficients eqSection(int section, double freqHz, double gainDb, double q,
+                             double sampleRate) {
   assert(section >= kEqBand1 && section <= kEqLowShelf);
-  assert(channel >= 0 && channel < kStripCount);
   double A = 0.0, w0 = 0.0, alpha = 0.0;
   EQSetA(gainDb, freqHz, sampleRate, q, A, w0, alpha);
-  settings.coef[section][channel] = eqSectionCoefficients(section, A, w0, alpha);
-  settings.on[section][channel] = 1;
+  return eqSectionCoefficients(section, A, w0, alpha);
 }
 
 void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left, double* right) {
@@ -119,13 +117,6 @@ void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* lef
   m.in2R = in2R;
   m.out1R = out1R;
   m.out2R = out2R;
-}
-
-void EQ(const EqSettings& settings, EqState& state, int section, int channel, long n, double* left,
-        double* right) {
-  assert(section >= kEqBand1 && section <= kEqLowShelf);
-  assert(channel >= 0 && channel < kStripCount);
-  runBiquad(settings.coef[section][channel], state.memory[section][channel], n, left, right);
 }
 
 }  // namespace sorvan

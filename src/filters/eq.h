@@ -3,10 +3,6 @@
 // the seeded direct-form biquad they share with the reverb send filters.
 #pragma once
 
-#include <array>
-
-#include "base/limits.h"
-
 namespace sorvan {
 
 // Section numbers as the strip knows them.
@@ -14,7 +10,7 @@ inline constexpr int kEqBand1 = 1;
 inline constexpr int kEqBand4 = 4;
 inline constexpr int kEqHighShelf = 5;
 inline constexpr int kEqLowShelf = 6;
-inline constexpr int kEqSectionRows = 7;  // rows 1..6 used, so a section number indexes directly
+inline constexpr int kEqSections = 7;  // 1..6 used, so a section number indexes directly
 
 // Normalised coefficients (already divided by a0).
 struct BiquadCoefficients {
@@ -31,17 +27,6 @@ struct BiquadMemory {
   int first = 0;
 };
 
-// Per-section, per-strip settings: [section][channel index].
-struct EqSettings {
-  std::array<std::array<int, kStripCount>, kEqSectionRows> on{};
-  std::array<std::array<BiquadCoefficients, kStripCount>, kEqSectionRows> coef{};
-};
-
-// Per-section, per-strip memory: [section][channel index].
-struct EqState {
-  std::array<std::array<BiquadMemory, kStripCount>, kEqSectionRows> memory{};
-};
-
 // The three quantities every section type is built from: A = 10^(gain/40),
 // w0 = f * 2pi / SR and alpha = sin(w0) / (2Q).
 void EQSetA(double gainDb, double freqHz, double sampleRate, double q, double& A, double& w0,
@@ -50,10 +35,9 @@ void EQSetA(double gainDb, double freqHz, double sampleRate, double q, double& A
 // Normalised coefficients of a section (1..4 peaking, 5 high shelf, 6 low shelf).
 BiquadCoefficients eqSectionCoefficients(int section, double A, double w0, double alpha);
 
-// Forms a section's coefficients from checked frequency, gain and Q and
-// switches it on for the channel index.
-void setEqSection(EqSettings& settings, int section, int channel, double freqHz, double gainDb,
-                  double q, double sampleRate);
+// A section's coefficients from checked frequency, gain and Q.
+BiquadCoefficients eqSection(int section, double freqHz, double gainDb, double q,
+                             double sampleRate);
 
 // Runs the denormal guard, then the biquad over one block in place. The first
 // two samples the memory ever receives seed it (as both input and output) and
@@ -61,7 +45,9 @@ void setEqSection(EqSettings& settings, int section, int channel, double freqHz,
 void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left, double* right);
 
 // One EQ section of one strip over one block, in place.
-void EQ(const EqSettings& settings, EqState& state, int section, int channel, long n, double* left,
-        double* right);
+inline void EQ(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left,
+               double* right) {
+  runBiquad(k, m, n, left, right);
+}
 
 }  // namespace sorvan

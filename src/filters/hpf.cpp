@@ -1,19 +1,10 @@
 #include "filters/hpf.h"
 
-#include <cassert>
-
 namespace sorvan {
 
 namespace {
 constexpr double kTwoPi = 6.283185307179586;
 }  // namespace
-
-void Denormal(double* left, double* right, long n) {
-  for (long i = 0; i < n; ++i) {
-    left[i] = denormalGuard(left[i]);
-    right[i] = denormalGuard(right[i]);
-  }
-}
 
 HpfCoefficients highPassCoefficients(double cutoffHz, double sampleRate) {
   const double rc = 1.0 / (kTwoPi * cutoffHz);
@@ -25,37 +16,23 @@ HpfCoefficients highPassCoefficients(double cutoffHz, double sampleRate) {
   return k;
 }
 
-void setHighPass(HpfSettings& settings, int channel, double cutoffHz, double sampleRate) {
-  assert(channel >= 0 && channel < kStripCount);
-  const HpfCoefficients k = highPassCoefficients(cutoffHz, sampleRate);
-  settings.hpfA[channel] = k.a;
-  settings.hpfB[channel] = k.b;
-  settings.on[channel] = 1;
-}
-
-void HPF(const HpfSettings& settings, HpfState& state, int channel, long n, double* left,
-         double* right) {
-  assert(channel >= 0 && channel < kStripCount);
+void HPF(const HpfCoefficients& k, HpfMemory& m, long n, double* left, double* right) {
   if (n <= 0) return;
-
   long i = 0;
-  if (state.first[channel] == 0) {
+  if (!m.seeded) {
     // Seeding input and output memory with the first sample makes it pass
     // unchanged; a constant input then decays from its own value.
     left[0] = denormalGuard(left[0]);
     right[0] = denormalGuard(right[0]);
-    state.OldXL[channel] = left[0];
-    state.OldYL[channel] = left[0];
-    state.OldXR[channel] = right[0];
-    state.OldYR[channel] = right[0];
-    state.first[channel] = 1;
+    m.OldXL = m.OldYL = left[0];
+    m.OldXR = m.OldYR = right[0];
+    m.seeded = true;
     i = 1;
   }
-
-  const double a = settings.hpfA[channel];
-  const double b = settings.hpfB[channel];
-  double oldXL = state.OldXL[channel], oldYL = state.OldYL[channel];
-  double oldXR = state.OldXR[channel], oldYR = state.OldYR[channel];
+  const double a = k.a;
+  const double b = k.b;
+  double oldXL = m.OldXL, oldYL = m.OldYL;
+  double oldXR = m.OldXR, oldYR = m.OldYR;
   for (; i < n; ++i) {
     const double xl = denormalGuard(left[i]);
     const double yl = a * oldYL + b * (xl - oldXL);
@@ -69,10 +46,10 @@ void HPF(const HpfSettings& settings, HpfState& state, int channel, long n, doub
     oldYR = yr;
     right[i] = yr;
   }
-  state.OldXL[channel] = oldXL;
-  state.OldYL[channel] = oldYL;
-  state.OldXR[channel] = oldXR;
-  state.OldYR[channel] = oldYR;
+  m.OldXL = oldXL;
+  m.OldYL = oldYL;
+  m.OldXR = oldXR;
+  m.OldYR = oldYR;
 }
 
 }  // namespace sorvan

@@ -36,19 +36,16 @@ struct ReverbEqState {
   std::array<BiquadMemory, kReverbEqSlots> slot{};
 };
 
-// The frequency limits, each printing its reset message when it applies.
-double limitReverbHighPass(double hz);
-double limitReverbLowPass(double hz);
+// Inside the band the cookbook forms are stable; from half the sample rate on
+// sin(w0) turns negative (or reaches zero), the poles leave (or touch) the
+// unit circle and the send would grow without bound.
+inline bool belowNyquist(double hz, double sampleRate) { return hz < sampleRate * 0.5; }
 
 // Normalised coefficients. A corner at or above half the sample rate cannot
 // be formed as a stable filter; there the high-pass becomes a filter that
 // removes everything and the low-pass one that passes everything.
 BiquadCoefficients reverbHighPassCoefficients(double hz, double sampleRate);
 BiquadCoefficients reverbLowPassCoefficients(double hz, double sampleRate);
-
-// Limit (with messages), form the coefficients and switch the filter on.
-void setReverbHighPass(ReverbEqSettings& settings, double hz, double sampleRate);
-void setReverbLowPass(ReverbEqSettings& settings, double hz, double sampleRate);
 
 // One send filter slot over one block of a send pair, in place. Slots 0 and 2
 // use the high-pass, 1 and 3 the low-pass.

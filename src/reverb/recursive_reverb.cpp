@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "base/fatal.h"
 #include "base/limits.h"
-#include "base/messages.h"
 #include "base/numeric.h"
 #include "reverb/room_geometry.h"
 
@@ -25,11 +23,6 @@ constexpr int kCeiling = 6;
 constexpr double kShare = 0.16666666666666666;
 constexpr double kQuarter = 0.25;
 
-[[noreturn]] void fail(const char* message) {
-  sayLine(message);
-  throw Fatal{exit_status::kUser};
-}
-
 inline void addOutput(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t pos,
                       double value) {
   std::int64_t& cell = pos < n ? ret[pos] : spill[pos - n];
@@ -45,10 +38,11 @@ RecurseReverbState::RecurseReverbState() {
   }
 }
 
-void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float p1, float p2,
-                        float p3, float width) {
-  if (!positionInsideRoom(p1, p2, p3)) fail("Illegal value for reverb position parameter");
-  if (!(room >= 0.0f)) fail("Illegal value for reverb room size");
+std::optional<std::string> setupRecurseReverb(RecurseReverbState& state, double SR, float room,
+                                              float p1, float p2, float p3, float width) {
+  constexpr const char* kTooLarge = "Please reduce room size in reverb!\n";
+  if (!positionInsideRoom(p1, p2, p3)) return "Illegal value for reverb position parameter\n";
+  if (!(room >= 0.0f)) return "Illegal value for reverb room size\n";
 
   // Every distance must stay below the length of the node and spill lines
   // (and of the caller's accumulators), whatever the length of the block, so
@@ -67,7 +61,7 @@ void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float 
   // surface already out of reach is refused before its square could overflow.
   const bool surfaceTooFar =
       std::any_of(d.begin() + 1, d.end(), [](std::int64_t v) { return v >= kLimit; });
-  if (surfaceTooFar) fail("Please reduce room size in reverb!");
+  if (surfaceTooFar) return kTooLarge;
 
   std::int64_t largest = 0;
   state.travel = {};
@@ -79,7 +73,7 @@ void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float 
       largest = std::max(largest, t);
     }
   }
-  if (largest >= kLimit) fail("Please reduce room size in reverb!");
+  if (largest >= kLimit) return kTooLarge;
 
   if (width > 100.0f) {
     state.Width = 0.0f;
@@ -91,14 +85,12 @@ void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float 
   // The tail starts empty, even if the geometry is ever set up again.
   for (int j = 1; j <= kReverbNodes; ++j)
     std::fill(state.spill[j].begin(), state.spill[j].end(), 0);
-  state.first = 0;
+  return std::nullopt;
 }
 
-void RecurseReverb(RecurseReverbState& state, long n, double SR, const double* sendL,
-                   const double* sendR, float room, std::int64_t* spillL, std::int64_t* spillR,
-                   std::int64_t* returnL, std::int64_t* returnR, float p1, float p2, float p3,
-                   float width) {
-  if (state.first == 1) setupRecurseReverb(state, SR, room, p1, p2, p3, width);
+void RecurseReverb(RecurseReverbState& state, long n, const double* sendL, const double* sendR,
+                   std::int64_t* spillL, std::int64_t* spillR, std::int64_t* returnL,
+                   std::int64_t* returnR) {
   assert(n <= kBlockFrames);
 
   std::array<std::int64_t*, kReverbNodes + 1> node{};

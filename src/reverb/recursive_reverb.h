@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace sorvan {
@@ -20,7 +22,6 @@ struct RecurseReverbState {
   // Allocates the node and spill lines once, zeroed, each one block long.
   RecurseReverbState();
 
-  int first = 1;  // 1 until the first call has set up the geometry
   // d[j]: distance in samples from the listening point to node j (d1..d6).
   std::array<std::int64_t, kReverbNodes + 1> d{};
   // travel[j][m] == travel[m][j]: travel time in samples between nodes j and
@@ -34,20 +35,20 @@ struct RecurseReverbState {
   std::array<std::vector<std::int64_t>, kReverbNodes + 1> spill;
 };
 
-// Works out the distances and Width once. A position outside 0..100 percent,
-// a negative room, or a distance or travel time that does not fit a block
-// line (131072 samples) prints its error and throws Fatal{exit_status::kUser}.
-// Clears state.first.
-void setupRecurseReverb(RecurseReverbState& state, double SR, float room, float p1, float p2,
-                        float p3, float width);
+// Works out the distances and Width once before the mix. Returns the message
+// that refuses the room, or nothing: a position outside 0..100 percent, a
+// negative room, or a distance or travel time that does not fit a block line
+// (131072 samples).
+[[nodiscard]] std::optional<std::string> setupRecurseReverb(RecurseReverbState& state, double SR,
+                                                            float room, float p1, float p2,
+                                                            float p3, float width);
 
-// One block of n samples (at most 131072). On the first call (state.first ==
-// 1) the geometry is set up as above. The return and spill pairs hold 131072
-// samples each; output inside the block goes to the return pair, output past
-// its end to the spill pair at its position less n.
-void RecurseReverb(RecurseReverbState& state, long n, double SR, const double* sendL,
-                   const double* sendR, float room, std::int64_t* spillL, std::int64_t* spillR,
-                   std::int64_t* returnL, std::int64_t* returnR, float p1, float p2, float p3,
-                   float width);
+// One block of n samples (at most 131072) through the geometry set up before.
+// The return and spill pairs hold 131072 samples each; output inside the
+// block goes to the return pair, output past its end to the spill pair at its
+// position less n.
+void RecurseReverb(RecurseReverbState& state, long n, const double* sendL, const double* sendR,
+                   std::int64_t* spillL, std::int64_t* spillR, std::int64_t* returnL,
+                   std::int64_t* returnR);
 
 }  // namespace sorvan

@@ -1,10 +1,9 @@
 #include "reverb/tap_reverb.h"
 
 #include <algorithm>
-#include <cassert>
 
-#include "base/fatal.h"
-#include "base/messages.h"
+#include <cstdio>
+
 #include "base/numeric.h"
 #include "reverb/room_geometry.h"
 
@@ -19,11 +18,6 @@ constexpr std::int64_t kMaxSurfaceDistance = 32768;
 // Surfaces in the cyclic order the higher-order paths are built in.
 enum Surface { kLeft, kRight, kFront, kRear, kCeiling, kFloor, kSurfaceCount };
 
-[[noreturn]] void fail(const char* message) {
-  sayLine(message);
-  throw Fatal{exit_status::kUser};
-}
-
 // Adds one tap into the accumulator cell at pos; the sum is formed in double
 // and truncated back, so a tap smaller than 1 may vanish.
 inline void addTap(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t pos, double tap) {
@@ -33,14 +27,15 @@ inline void addTap(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t 
 
 }  // namespace
 
-void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room, int& taps,
-                         float p1, float p2, float p3) {
+std::optional<std::string> setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR,
+                                               float room, int taps, float p1, float p2,
+                                               float p3) {
   taps = std::clamp(taps, 1, kMaxTapOrders);
   state.taps = taps;
 
   if (!positionInsideRoom(p1, p2, p3))
-    fail(">>> Error:  Illegal value for reverb position parameter");
-  if (!(room >= 0.0f)) fail(">>> Error:  Illegal value for tap reverb room size");
+    return ">>> Error:  Illegal value for reverb position parameter\n";
+  if (!(room >= 0.0f)) return ">>> Error:  Illegal value for tap reverb room size\n";
 
   const SurfaceDistances sd = surfaceDistances(SR, room, p1, p2, p3);
   std::array<std::int64_t, kSurfaceCount> dist{};
@@ -51,7 +46,8 @@ void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, fl
   dist[kCeiling] = sd.ceiling;
   dist[kFloor] = sd.floor;
   for (std::int64_t d : dist) {
-    if (d > kMaxSurfaceDistance) fail(">>> Error: A tap reverb dimension has exceeded the limit");
+    if (d > kMaxSurfaceDistance)
+      return ">>> Error: A tap reverb dimension has exceeded the limit\n";
   }
 
   // Cross distances between the reflection points, kept in single precision.
@@ -84,23 +80,23 @@ void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, fl
     const float q = static_cast<float>(bufferLength) / static_cast<float>(largest);
     const float suggestedTaps = static_cast<float>(taps) * q - 1.0f;
     const float suggestedRoom = room * q - 1.0f;
-    say(">>> Error:  Please decrease reverb tap number to %i or room length to %.0f feet\n",
-        truncateTo<int>(suggestedTaps), static_cast<double>(suggestedRoom));
-    throw Fatal{exit_status::kUser};
+    char message[160];
+    std::snprintf(message, sizeof message,
+                  ">>> Error:  Please decrease reverb tap number to %i or room length to %.0f "
+                  "feet\n",
+                  truncateTo<int>(suggestedTaps), static_cast<double>(suggestedRoom));
+    return message;
   }
 
   state.atten.fill(0.0);
   double gain = 0.5;
   for (int t = 0; t < taps; ++t, gain *= 0.5) state.atten[t] = gain;
-  state.first = 0;
+  return std::nullopt;
 }
 
-void DiscreteReverb(long bufferLength, TapReverbState& state, long n, double SR,
-                    const double* sendL, const double* sendR, float room, std::int64_t* spillL,
-                    std::int64_t* spillR, std::int64_t* returnL, std::int64_t* returnR, int& taps,
-                    float p1, float p2, float p3) {
-  if (state.first == 1) setupDiscreteReverb(state, bufferLength, SR, room, taps, p1, p2, p3);
-  assert(n <= bufferLength);
+void DiscreteReverb(const TapReverbState& state, long n, const double* sendL, const double* sendR,
+                    std::int64_t* spillL, std::int64_t* spillR, std::int64_t* returnL,
+                    std::int64_t* returnR) {
 
   const int orders = state.taps;
   std::array<double, kMaxTapOrders> tapoutL{};

@@ -5,16 +5,17 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace sorvan {
 
 inline constexpr int kMaxTapOrders = 11;
 
-// Geometry worked out on the first call and fixed for the run. The reverb
+// Geometry worked out once before the mix and fixed for the run. The reverb
 // holds no audio of its own: pending output lives in the caller's spill pair.
 struct TapReverbState {
-  int first = 1;  // 1 until the first call has set up the geometry
-  int taps = 1;   // the limited tap count (reflection orders in use)
+  int taps = 1;  // the limited tap count (reflection orders in use)
   // Delay in samples of the order-t reflection off each surface.
   std::array<std::int64_t, kMaxTapOrders> Rleft{};
   std::array<std::int64_t, kMaxTapOrders> Rright{};
@@ -25,21 +26,22 @@ struct TapReverbState {
   std::array<double, kMaxTapOrders> atten{};  // gain of order t: 1 / 2^(t+1)
 };
 
-// Works out the delays and gains once. taps is limited to 1..11 and written
-// back. A position outside 0..100 percent, a negative room, a surface more
-// than 32768 samples away, or a last-order delay that reaches bufferLength
-// prints its error and throws Fatal{exit_status::kUser}. Clears state.first.
-void setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR, float room, int& taps,
-                         float p1, float p2, float p3);
+// Works out the delays and gains; taps is limited to 1..11. Returns the
+// message that refuses the room, or nothing: a position outside 0..100
+// percent, a negative room, a surface more than 32768 samples away, or a
+// last-order delay that reaches bufferLength.
+[[nodiscard]] std::optional<std::string> setupDiscreteReverb(TapReverbState& state,
+                                                             long bufferLength, double SR,
+                                                             float room, int taps, float p1,
+                                                             float p2, float p3);
 
-// One block. On the first call (state.first == 1) the geometry is set up as
-// above. sendL/sendR hold n samples (bus scale); the return and spill pairs
-// hold bufferLength samples each, and n must not exceed bufferLength. Every
-// tap lands in the return pair when it falls inside the block, otherwise in
-// the spill pair at its position less n.
-void DiscreteReverb(long bufferLength, TapReverbState& state, long n, double SR,
-                    const double* sendL, const double* sendR, float room, std::int64_t* spillL,
-                    std::int64_t* spillR, std::int64_t* returnL, std::int64_t* returnR, int& taps,
-                    float p1, float p2, float p3);
+// One block. sendL/sendR hold n samples (bus scale); the return and spill
+// pairs hold bufferLength samples each, and n must not exceed the
+// bufferLength the geometry was set up for. Every tap lands in the return pair
+// when it falls inside the block, otherwise in the spill pair at its position
+// less n.
+void DiscreteReverb(const TapReverbState& state, long n, const double* sendL, const double* sendR,
+                    std::int64_t* spillL, std::int64_t* spillR, std::int64_t* returnL,
+                    std::int64_t* returnR);
 
 }  // namespace sorvan

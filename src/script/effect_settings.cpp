@@ -17,13 +17,9 @@ namespace sorvan {
 const char* const kProcessorNames[kProcessorCount] = {
     "hp", "band1", "band2", "band3", "band4", "hshelf", "lshelf", "rms", "nlc", "comp", "lim"};
 
-StripSettings::StripSettings() {
-  for (auto& row : position) row.fill(kDefaultPosition);
-}
-
 bool StripSettings::hasProcessor(int index) const {
-  for (int p = 0; p < kProcessorCount; ++p) {
-    if (enabled[p][index]) return true;
+  for (const int on : strip[static_cast<std::size_t>(index)].enabled) {
+    if (on) return true;
   }
   return false;
 }
@@ -37,7 +33,7 @@ std::int64_t thresholdSamples(double value, bool percent, int index) {
 
 namespace {
 
-// One strip keyword read into a field table; `each` gets the channel index
+// One strip keyword read into a field table; `each` gets the strip's settings
 // and the row's values for every row that was given.
 template <typename Each>
 void readStripKeyword(const EffectInputs& in, const char* keyword, int count, StripSettings& s,
@@ -52,8 +48,9 @@ void readStripKeyword(const EffectInputs& in, const char* keyword, int count, St
     if (f[0] != 1.0) continue;
     // Row 0 is also where a channel field of 0 (or one that is no number)
     // lands; only an entry written with "M" gives the master the processor.
-    if (index != 0 || master) s.enabled[processor][index] = 1;
-    each(index, f);
+    StripChannelSettings& strip = s.strip[static_cast<std::size_t>(index)];
+    if (index != 0 || master) strip.enabled[processor] = 1;
+    each(strip, index, f);
   }
 }
 
@@ -61,60 +58,62 @@ std::int64_t msToSamples(double ms, double rate) {
   return truncateTo<std::int64_t>(ms * rate / 1000.0);
 }
 
-void readCompressors(const EffectInputs& in, StripSettings& s) {
+SwitchedCompressorSettings readSwitched(const EffectInputs& in, int index, const double* f) {
   const double rate = in.sampleRate;
-  auto attackRelease = [&](const double* f, std::int64_t& attack, std::int64_t& release,
-                           double& ratio) {
-    attack = msToSamples(f[2], rate);
-    checkValL(attack, check_mode::kAttack, rate);
-    release = msToSamples(f[3], rate);
-    checkValL(release, check_mode::kRelease, rate);
-    ratio = f[4];
-    checkValD(ratio, check_mode::kRatio, rate);
-  };
+  std::int64_t attackSamples = msToSamples(f[2], rate);
+  checkValL(attackSamples, check_mode::kAttack, rate);
+  std::int64_t releaseSamples = msToSamples(f[3], rate);
+  checkValL(releaseSamples, check_mode::kRelease, rate);
+  double ratio = f[4];
+  checkValD(ratio, check_mode::kRatio, rate);
+  return switchedCompressor(thresholdSamples(f[1], in.percent, index),
+                            saturateTo<long>(attackSamples), saturateTo<long>(releaseSamples),
+                            ratio);
+}
+
+void readCompressors(const EffectInputs& in, StripSettings& s) {
   if (in.verbosity == 3) sayLine("\tReading peak compressor settings...");
-  readStripKeyword(in, "comp", 5, s, kPeakComp, [&](int index, const double* f) {
-    std::int64_t attack, release;
-    double ratio;
-    attackRelease(f, attack, release, ratio);
-    setPeakCompressor(s.comp, index, thresholdSamples(f[1], in.percent, index),
-                      saturateTo<long>(attack), saturateTo<long>(release), ratio);
-  });
-  readStripKeyword(in, "rms", 5, s, kRmsComp, [&](int index, const double* f) {
-    std::int64_t attack, release;
-    double ratio;
-    attackRelease(f, attack, release, ratio);
-    setRmsCompressor(s.rms, index, thresholdSamples(f[1], in.percent, index),
-                     saturateTo<long>(attack), saturateTo<long>(release), ratio);
-  });
+  readStripKeyword(in, "comp", 5, s, kPeakComp,
+                   [&](StripChannelSettings& strip, int index, const double* f) {
+                     strip.comp = readSwitched(in, index, f);
+                   });
+  readStripKeyword(in, "rms", 5, s, kRmsComp,
+                   [&](StripChannelSettings& strip, int index, const double* f) {
+                     strip.rms = readSwitched(in, index, f);
+                   });
   if (in.verbosity == 3) sayLine("\tReading NLC compressor settings...");
-  readStripKeyword(in, "nlc", 4, s, kNonLinComp, [&](int index, const double* f) {
-    double ratio = f[3];
-    checkValD(ratio, check_mode::kRatio, rate);
-    setNonLinComp(s.nlc, index, thresholdSamples(f[1], in.percent, index), truncateTo<long>(f[2]),
-                  ratio);
-  });
-  readStripKeyword(in, "lim", 2, s, kLimiter, [&](int index, const double* f) {
-    setLimiter(s.lim, index, thresholdSamples(f[1], in.percent, index));
-  });
+  readStripKeyword(in, "nlc", 4, s, kNonLinComp,
+                   [&](StripChannelSettings& strip, int index, const double* f) {
+                     double ratio = f[3];
+                     checkValD(ratio, check_mode::kRatio, in.sampleRate);
+                     strip.nlc = nonLinComp(thresholdSamples(f[1], in.percent, index),
+                                            truncateTo<long>(f[2]), ratio);
+                   });
+  readStripKeyword(in, "lim", 2, s, kLimiter,
+                   [&](StripChannelSettings& strip, int index, const double* f) {
+                     strip.lim.thresh = thresholdSamples(f[1], in.percent, index);
+                   });
 }
 
 void readFilters(const EffectInputs& in, StripSettings& s) {
   const double rate = in.sampleRate;
   if (in.verbosity == 3) sayLine("\tReading high pass filter settings...");
-  readStripKeyword(in, "hp", 2, s, kHighPass, [&](int index, const double* f) {
-    double cutoff = f[1];
-    checkValD(cutoff, check_mode::kFrequency, rate);
-    setHighPass(s.hpf, index, cutoff, rate);
-  });
-  auto section = [&](const char* keyword, Processor processor, int eqSection) {
-    readStripKeyword(in, keyword, 4, s, processor, [&](int index, const double* f) {
-      double freq = f[1], gain = f[2], q = f[3];
-      checkValD(freq, check_mode::kFrequency, rate);
-      checkValD(gain, check_mode::kGain, rate);
-      checkValD(q, check_mode::kQ, rate);
-      setEqSection(s.eq, eqSection, index, freq, gain, q, rate);
-    });
+  readStripKeyword(in, "hp", 2, s, kHighPass,
+                   [&](StripChannelSettings& strip, int, const double* f) {
+                     double cutoffHz = f[1];
+                     checkValD(cutoffHz, check_mode::kFrequency, rate);
+                     strip.hpf = highPassCoefficients(cutoffHz, rate);
+                   });
+  auto section = [&](const char* keyword, Processor processor, int number) {
+    readStripKeyword(in, keyword, 4, s, processor,
+                     [&](StripChannelSettings& strip, int, const double* f) {
+                       double freqHz = f[1], gainDb = f[2], q = f[3];
+                       checkValD(freqHz, check_mode::kFrequency, rate);
+                       checkValD(gainDb, check_mode::kGain, rate);
+                       checkValD(q, check_mode::kQ, rate);
+                       strip.eq[static_cast<std::size_t>(number)] =
+                           eqSection(number, freqHz, gainDb, q, rate);
+                     });
   };
   if (in.verbosity == 3) sayLine("\tReading band 1-4 EQ settings...");
   section("band1", kBand1, kEqBand1);
@@ -163,6 +162,55 @@ void forEachEntry(std::string_view section, const char* keyword, Read read) {
        token = tok.next(Tokenizer::kWords)) {
     if (std::strcmp(token, keyword) == 0) read(tok);
   }
+}
+
+// The send filters' frequency limits, each saying when it applies.
+double limitReverbHighPass(double hz) {
+  if (hz > kReverbHighPassMaxHz) {
+    sayLine("Resetting reverb high pass to 12000 Hz");
+    return kReverbHighPassMaxHz;
+  }
+  if (hz < kReverbHighPassMinHz) {
+    sayLine("Resetting reverb high pass to 20 Hz");
+    return kReverbHighPassMinHz;
+  }
+  return hz;
+}
+
+double limitReverbLowPass(double hz) {
+  if (hz > kReverbLowPassMaxHz) {
+    sayLine("Resetting reverb low pass to 16000 Hz");
+    return kReverbLowPassMaxHz;
+  }
+  if (hz < kReverbLowPassMinHz) {
+    sayLine("Resetting reverb low pass to 500 Hz");
+    return kReverbLowPassMinHz;
+  }
+  return hz;
+}
+
+void setReverbHighPass(ReverbEqSettings& settings, double hz, double sampleRate) {
+  const double f = limitReverbHighPass(hz);
+  if (!belowNyquist(f, sampleRate)) {
+    say(">> Warning: reverb high pass at %g Hz is not below half the sample rate; "
+        "the reverb sends are silenced\n",
+        f);
+  }
+  settings.highPassHz = f;
+  settings.highPass = reverbHighPassCoefficients(f, sampleRate);
+  settings.highPassOn = 1;
+}
+
+void setReverbLowPass(ReverbEqSettings& settings, double hz, double sampleRate) {
+  const double f = limitReverbLowPass(hz);
+  if (!belowNyquist(f, sampleRate)) {
+    say(">> Warning: reverb low pass at %g Hz is not below half the sample rate; "
+        "the reverb sends pass unfiltered\n",
+        f);
+  }
+  settings.lowPassHz = f;
+  settings.lowPass = reverbLowPassCoefficients(f, sampleRate);
+  settings.lowPassOn = 1;
 }
 
 void readReverbEntries(const EffectInputs& in, ReverbSettings& r) {
@@ -287,9 +335,10 @@ std::vector<OrderEntry> findOrderEntries(std::string_view section) {
 
 void applyOrderEntries(const std::vector<OrderEntry>& entries, StripSettings& s) {
   for (const OrderEntry& e : entries) {
-    // Slots 0..136 exist; anything else names no strip.
-    if (e.index < 0 || e.index >= kLevelSlots) continue;
-    s.position[e.processor][static_cast<std::size_t>(e.index)] = e.position;
+    // Only strips run processors; the spare slot and anything beyond name none.
+    if (e.index < 0 || e.index >= kStripCount) continue;
+    s.strip[static_cast<std::size_t>(e.index)].position[static_cast<std::size_t>(e.processor)] =
+        e.position;
   }
 }
 

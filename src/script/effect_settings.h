@@ -9,8 +9,8 @@
 #include "base/limits.h"
 #include "dynamics/limiter.h"
 #include "dynamics/nonlinear_compressor.h"
-#include "dynamics/peak_compressor.h"
-#include "dynamics/rms_compressor.h"
+#include "dynamics/strip_table.h"
+#include "dynamics/switched_compressor.h"
 #include "filters/eq.h"
 #include "filters/hpf.h"
 #include "filters/reverb_eq.h"
@@ -34,20 +34,27 @@ enum Processor : int {
 inline constexpr int kDefaultPosition = 11;
 extern const char* const kProcessorNames[kProcessorCount];
 
-struct StripSettings {
-  HpfSettings hpf;
-  EqSettings eq;
-  RmsCompressorSettings rms;
+// The processors of one strip and their settings.
+struct StripChannelSettings {
+  HpfCoefficients hpf;
+  std::array<BiquadCoefficients, kEqSections> eq{};  // by section number 1..6
+  SwitchedCompressorSettings rms;
   NonLinCompSettings nlc;
-  PeakCompressorSettings comp;
+  SwitchedCompressorSettings comp;
   LimiterSettings lim;
-  // Which processors a strip has, and where each runs (1..11; others never).
-  // The master (index 0) has a processor only through an entry written "M".
-  std::array<std::array<int, kStripCount>, kProcessorCount> enabled{};
-  std::array<std::array<int, kLevelSlots>, kProcessorCount> position{};
+  // Which processors the strip has, and where each runs (1..11; others never).
+  std::array<int, kProcessorCount> enabled{};
+  std::array<int, kProcessorCount> position{};
+
+  StripChannelSettings() { position.fill(kDefaultPosition); }
+};
+
+struct StripSettings {
+  // By channel index. The master (index 0) has a processor only through an
+  // entry written "M".
+  StripTable<StripChannelSettings> strip{};
   bool masterStripInUse = false;  // an "M" entry of any strip keyword (or "fxg")
 
-  StripSettings();
   bool hasProcessor(int index) const;
 };
 

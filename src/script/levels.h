@@ -1,6 +1,6 @@
-// Level automation: the volume and VCA entry tables that playback walks, the
-// static per-channel values around a fader (pan, polarity, trims, effects
-// gain), and the automation state at the first rendered sample.
+// Level automation: the volume and VCA entry tables that playback walks, and
+// the static per-channel values around a fader (pan, polarity, trims, effects
+// gain).
 #pragma once
 
 #include <array>
@@ -32,29 +32,11 @@ struct FaderTable {
   int count = 0;
 };
 
-// Where one fader's playback stands. `entryIndex` is the next entry to reach;
-// a ramp runs while `current` differs from `target`. The ramp's length and
-// shape are those of the entry reached last (a zero length counts as 1).
-struct FaderState {
-  int entryIndex = 0;
-  std::int64_t current = 0;
-  std::int64_t target = 0;
-  std::int64_t start = 0;
-  std::int64_t step = 0;    // samples into the running ramp
-  double slope = 0.0;       // dB per sample, linear ramps
-  double startDb = 0.0;
-  double diffDb = 0.0;      // target dB - start dB, shaped ramps
-  std::int64_t rampLength = 1;
-  float shape = 1.0f;
-};
-
 struct LevelTables {
   // Channel faders by channel index 0..136, VCA faders by number 0..8 (VCA 0
   // collects entries with a bad VCA number and is never played back).
   std::vector<FaderTable> faders = std::vector<FaderTable>(kLevelSlots);
   std::vector<FaderTable> vcas = std::vector<FaderTable>(kVcaSlots);
-  std::array<FaderState, kLevelSlots> faderState{};
-  std::array<FaderState, kVcaSlots> vcaState{};
 
   bool masterVolume = false;                    // master entries written with "M"
   std::array<bool, kBusCount> submixVolume{};   // submixes 1..8 with entries
@@ -113,18 +95,5 @@ float readPanLaw(std::string_view prefsSection);
 // Pan gains for every channel index from its pan position, the pan law and
 // the source type (1 mono, 2 stereo per track channel); applies "dp".
 void computePanGains(const std::array<int, kMaxTracks + 1>& sourceChannels, LevelTables& tables);
-
-// The automation state of one fader at song position x: the next entry to
-// reach, and the level (mid-ramp when a ramp is running at x).
-void InterpretLevel(const FaderTable& table, FaderState& state, std::int64_t x);
-
-// Automation state of every fader at the first rendered sample; channels whose
-// source starts later are set at their own start.
-void initAutomationState(std::int64_t renderStart, int trackCount,
-                         const std::array<std::int64_t, kMaxTracks + 1>& startOffset,
-                         LevelTables& tables);
-
-// Level in dB of a running ramp at its current step.
-double rampDb(const FaderState& state);
 
 }  // namespace sorvan

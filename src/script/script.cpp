@@ -51,7 +51,6 @@ MixScript readMixScript(const ScriptInputs& in, ChannelActive& channelActive) {
   addAutomaticRamps(in.sampleRate, in.dbps, levels);
   levels.panLaw = readPanLaw(in.prefsSection);
   computePanGains(in.sourceChannels, levels);
-  initAutomationState(in.renderStart, trackCount, in.startOffset, levels);
   return script;
 }
 

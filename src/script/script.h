@@ -1,6 +1,6 @@
 // The mix script: everything the fader file says about routing, time and
-// levels, read and checked once before the mix. Processor settings are read
-// elsewhere.
+// levels, read and checked once before the mix and read-only afterwards.
+// Processor settings are read elsewhere.
 #pragma once
 
 #include <array>
@@ -26,33 +26,21 @@ struct ScriptInputs {
   bool percent = false;            // "v=percent"
   bool tempo = false;              // "tempo"
   double dbps = 0.0;               // "dbps"; 0 or below means 192
-  std::array<int, kMaxTracks + 1> sourceChannels{};       // 1 mono, 2 stereo, 0 no source
-  std::array<std::int64_t, kMaxTracks + 1> startOffset{}; // where each source starts in the song
-};
-
-// Gains and signs that AUTOMATE carries from one block to the next, per
-// channel index. Zero signs make the first rendered sample set both gains.
-struct FaderPlaybackState {
-  std::array<double, kLevelSlots> ApplyLeft{};
-  std::array<double, kLevelSlots> ApplyRight{};
-  std::array<int, kLevelSlots> OldPolarL{};
-  std::array<int, kLevelSlots> OldPolarR{};
+  std::array<int, kMaxTracks + 1> sourceChannels{};  // 1 mono, 2 stereo, 0 no source
 };
 
 struct MixScript {
   Routing routing;
   LevelTables levels;
-  FaderPlaybackState playback;
   TempoMap tempoMap;
   std::int64_t automationOffset = 0;
   int timeFields = 3;
   int timeEntries = 0;  // "t" entries read
 };
 
-// Reads the script in its fixed order of passes, printing every message, and
-// sets the automation state at the render start. Channels left feeding no
-// active bus are cleared in `channelActive`. Time errors print their message
-// and throw Fatal{exit_status::kConfig}.
+// Reads the script in its fixed order of passes, printing every message.
+// Channels left feeding no active bus are cleared in `channelActive`. Time
+// errors print their message and throw Fatal{exit_status::kConfig}.
 MixScript readMixScript(const ScriptInputs& in, ChannelActive& channelActive);
 
 }  // namespace sorvan

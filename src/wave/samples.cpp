@@ -61,7 +61,9 @@ void decodeMonoAs(const unsigned char* bytes, std::int64_t* out, long frames) {
   }
 }
 
-inline unsigned clamp16(int v) { return static_cast<std::uint16_t>(std::clamp(v, -32768, 32767)); }
+inline unsigned clamp16(std::int64_t v) {
+  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+}
 
 inline std::uint32_t clamp24(std::int64_t v) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(v, -8388608, 8388607)) & 0xFFFFFFu;
@@ -137,7 +139,8 @@ void decodeMono(const unsigned char* bytes, int bytesPerSample, std::int64_t* ou
   }
 }
 
-void NUM16STER_TO_CHAR(const int* L, const int* R, unsigned char* out, long frames) {
+void NUM16STER_TO_CHAR(const std::int64_t* L, const std::int64_t* R, unsigned char* out,
+                       long frames) {
   for (long i = 0; i < frames; ++i) {
     out = put16(clamp16(L[i]), out);
     out = put16(clamp16(R[i]), out);
@@ -152,7 +155,7 @@ void NUM24STER_TO_CHAR(const std::int64_t* L, const std::int64_t* R, unsigned ch
   }
 }
 
-void NUM16MONO_TO_CHAR(const int* samples, unsigned char* out, long frames) {
+void NUM16MONO_TO_CHAR(const std::int64_t* samples, unsigned char* out, long frames) {
   for (long i = 0; i < frames; ++i) out = put16(clamp16(samples[i]), out);
 }
 

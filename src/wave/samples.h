@@ -39,10 +39,11 @@ void decodeMono(const unsigned char* bytes, int bytesPerSample, std::int64_t* ou
 // (stereo: left word, then right word). Words beyond the word range are held
 // at its limits (-32768..32767, -8388608..8388607) rather than wrapped, so an
 // overload clips instead of flipping sign. Frames below 1 write nothing.
-void NUM16STER_TO_CHAR(const int* L, const int* R, unsigned char* out, long frames);
+void NUM16STER_TO_CHAR(const std::int64_t* L, const std::int64_t* R, unsigned char* out,
+                       long frames);
 void NUM24STER_TO_CHAR(const std::int64_t* L, const std::int64_t* R, unsigned char* out,
                        long frames);
-void NUM16MONO_TO_CHAR(const int* samples, unsigned char* out, long frames);
+void NUM16MONO_TO_CHAR(const std::int64_t* samples, unsigned char* out, long frames);
 void NUM24MONO_TO_CHAR(const std::int64_t* samples, unsigned char* out, long frames);
 
 }  // namespace sorvan

@@ -1,0 +1,105 @@
+#include "engine/render_state.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "base/fatal.h"
+#include "base/messages.h"
+#include "script/effect_settings.h"
+#include "script/script.h"
+
+namespace sorvan {
+namespace {
+
+[[noreturn]] void refuse(const std::string& message) {
+  say("%s", message.c_str());
+  throw Fatal(exit_status::kUser);
+}
+
+// Which reverbs run, and their geometry; an impossible room refuses the run.
+void prepareReverbs(const ReverbSettings& r, double rate, ReverbRuntime& reverb) {
+  // Master-fed reverbs replace the send-fed ones.
+  reverb.tapRuns = r.masterFed() ? r.masterFedTap : r.tapInUse;
+  reverb.recursiveRuns = r.masterFed() ? r.masterFedRecursive : r.recursiveInUse;
+  if (reverb.tapRuns) {
+    if (auto problem = setupDiscreteReverb(reverb.tap, kBlockFrames, rate, r.tapRoom, r.taps,
+                                           r.p1, r.p2, r.p3))
+      refuse(*problem);
+    reverb.tapSend.allocate();
+  }
+  if (reverb.recursiveRuns) {
+    reverb.recursive = std::make_unique<RecurseReverbState>();
+    if (auto problem = setupRecurseReverb(*reverb.recursive, rate, r.recursiveRoom, r.p1, r.p2,
+                                          r.p3, r.width))
+      refuse(*problem);
+    reverb.recursiveSend.allocate();
+  }
+  if (r.anyInUse() || r.masterFed()) {
+    reverb.returns.allocate();
+    reverb.spill.allocate();
+  }
+}
+
+void prepareChannels(const RenderInputs& in, RenderState& s) {
+  const LevelTables& levels = in.script.levels;
+  const StripSettings& strips = in.effects.strips;
+  bool anyDelayPanned = false;
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
+    const SourceChannel& c = in.plan.channels[ch];
+    if (!c.wanted) continue;
+    s.wanted[ch] = true;
+    s.bypass[ch] = !strips.hasProcessor(ch);
+    s.delayPanned[ch] = c.channels == 1 && levels.delayPanned[ch];
+    anyDelayPanned = anyDelayPanned || s.delayPanned[ch];
+  }
+  if (!anyDelayPanned) return;
+  s.delayPan.resize(kMaxTracks + 1);
+  for (int ch = 1; ch <= kMaxTracks; ++ch)
+    s.delayPan[ch] = delayPanChannel(levels.panPosition[ch], in.plan.sampleRate);
+  s.mono.assign(kBlockFrames, 0);
+}
+
+void allocateBuffers(const RenderInputs& in, RenderState& s) {
+  const Routing& routing = in.script.routing;
+  s.channel.allocate();
+  s.work.allocate();
+  s.masterPair.allocate();
+  for (int b = 0; b < kBusCount; ++b) {
+    if (routing.busActive[b]) s.buses[b].allocate();
+  }
+  if (routing.anyVcaActive)
+    s.vcaGains.assign(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, 1.0);
+}
+
+}  // namespace
+
+std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
+  const RenderPlan& plan = in.plan;
+  const ReverbSettings& reverbs = in.effects.reverbs;
+  auto state = std::make_unique<RenderState>(plan);
+  RenderState& s = *state;
+  prepareReverbs(reverbs, plan.sampleRate, s.reverb);
+
+  std::array<std::int64_t, kMaxTracks + 1> sourceStart{};
+  for (int ch = 1; ch <= plan.trackCount; ++ch) sourceStart[ch] = plan.channels[ch].start;
+  startAutomation(in.script.levels, plan.renderStart, plan.trackCount, sourceStart, s.automation);
+
+  const StripSettings& strips = in.effects.strips;
+  for (std::size_t index = 0; index < kStripCount; ++index)
+    s.order[index] = stripOrder(strips.strip[index]);
+  prepareChannels(in, s);
+  s.masterProcessing = strips.hasProcessor(0) || strips.masterStripInUse ||
+                       in.script.levels.masterStripUsed || reverbs.masterFed();
+  allocateBuffers(in, s);
+
+  s.meters.recursiveReverb = reverbs.recursiveInUse;
+  s.meters.tapReverb = reverbs.tapInUse;
+  s.meters.masterFedRecursive = reverbs.masterFedRecursive;
+  s.meters.masterFedTap = reverbs.masterFedTap;
+  s.meters.dither = plan.ditherModulus != 0;
+  s.meters.ditherSeed = plan.ditherSeed;
+  return state;
+}
+
+}  // namespace sorvan
