@@ -30,50 +30,43 @@ std::vector<double> steppedTone(double level, double period) {
   return out;
 }
 
-// One block on channel 3, against random blocks on channels 3 and 130 interleaved.
+// One block, against random blocks on two strips interleaved.
 template <typename State, typename Process>
 void expectBlockSplitInvariant(Process process) {
   const std::vector<double> left = steppedTone(100000, 97.3), right = steppedTone(80000, 61.0);
   const long total = static_cast<long>(left.size());
   std::vector<double> wholeL = left, wholeR = right;
-  process(*std::make_unique<State>(), 3, total, wholeL.data(), wholeR.data());
+  State whole;
+  process(whole, total, wholeL.data(), wholeR.data());
   EXPECT_NE(wholeL, left) << "the signal should exercise the processor";
 
   std::vector<double> aL = left, aR = right, bL = left, bR = right;
-  auto split = std::make_unique<State>();
+  State a, b;
   std::mt19937 rng(20240611);
   std::uniform_int_distribution<long> size(1, 2500);
   for (long pos = 0; pos < total;) {
     const long n = std::min(size(rng), total - pos);
-    process(*split, 3, n, aL.data() + pos, aR.data() + pos);
-    process(*split, 130, n, bL.data() + pos, bR.data() + pos);
+    process(a, n, aL.data() + pos, aR.data() + pos);
+    process(b, n, bL.data() + pos, bR.data() + pos);
     pos += n;
   }
   EXPECT_TRUE(aL == wholeL && aR == wholeR && bL == wholeL && bR == wholeR);
 }
 
 TEST(DynamicsBlockSplitTest, EveryProcessor) {
-  RmsCompressorSettings rms;
-  PeakCompressorSettings peak;
-  NonLinCompSettings nlc;
-  LimiterSettings lim;
+  const SwitchedCompressorSettings rms = switchedCompressor(80000, 300, 3000, 5.0);
+  const SwitchedCompressorSettings peak = switchedCompressor(100000, 300, 3000, 5.0);
+  const NonLinCompSettings nlc = nonLinComp(60000, 200, 3.0);
+  const LimiterSettings lim{100000};
   struct NoState {};
-  for (int ch : {3, 130}) {
-    setRmsCompressor(rms, ch, 80000, 300, 3000, 5.0);
-    setPeakCompressor(peak, ch, 100000, 300, 3000, 5.0);
-    setNonLinComp(nlc, ch, 60000, 200, 3.0);
-    setLimiter(lim, ch, 100000);
-  }
-  expectBlockSplitInvariant<RmsCompressorState>(
-      [&](auto& st, int ch, long n, double* l, double* r) { RMSCOMPRESSOR(rms, st, ch, n, l, r); });
-  expectBlockSplitInvariant<PeakCompressorState>(
-      [&](auto& st, int ch, long n, double* l, double* r) {
-        PEAKCOMPRESSOR(peak, st, ch, n, l, r);
-      });
-  expectBlockSplitInvariant<NonLinCompState>(
-      [&](auto& st, int ch, long n, double* l, double* r) { NonLinCOMP(nlc, st, ch, n, l, r); });
+  expectBlockSplitInvariant<RmsChannelState>(
+      [&](auto& st, long n, double* l, double* r) { RMSCOMPRESSOR(rms, st, n, l, r); });
+  expectBlockSplitInvariant<PeakChannelState>(
+      [&](auto& st, long n, double* l, double* r) { PEAKCOMPRESSOR(peak, st, n, l, r); });
+  expectBlockSplitInvariant<NonLinChannelState>(
+      [&](auto& st, long n, double* l, double* r) { NonLinCOMP(nlc, st, n, l, r); });
   expectBlockSplitInvariant<NoState>(
-      [&](NoState&, int ch, long n, double* l, double* r) { LIMITER(lim, ch, n, l, r); });
+      [&](NoState&, long n, double* l, double* r) { LIMITER(lim, n, l, r); });
 }
 
 }  // namespace

@@ -10,12 +10,11 @@ namespace {
 
 struct Rig {
   NonLinCompSettings settings;
-  NonLinCompState state;
-  Rig(std::int64_t thresh, long window, double ratio) {
-    setNonLinComp(settings, 131, thresh, window, ratio);
-  }
+  NonLinChannelState state;
+  Rig(std::int64_t thresh, long window, double ratio)
+      : settings(nonLinComp(thresh, window, ratio)) {}
   void run(std::vector<double>& l, std::vector<double>& r) {
-    NonLinCOMP(settings, state, 131, static_cast<long>(l.size()), l.data(), r.data());
+    NonLinCOMP(settings, state, static_cast<long>(l.size()), l.data(), r.data());
   }
 };
 

@@ -14,20 +14,18 @@ namespace {
 
 using namespace compressor_phase;
 
-template <typename Settings, typename State, auto Set, auto Process>
+template <typename State, auto Process>
 struct Rig {
-  Settings settings;
+  SwitchedCompressorSettings settings;
   State state;
-  static constexpr int ch = 7;
-  Rig(std::int64_t thresh, long attack, long release, double ratio) {
-    Set(settings, ch, thresh, attack, release, ratio);
-  }
+  Rig(std::int64_t thresh, long attack, long release, double ratio)
+      : settings(switchedCompressor(thresh, attack, release, ratio)) {}
   void run(std::vector<double>& l, std::vector<double>& r) {
-    Process(settings, state, ch, static_cast<long>(l.size()), l.data(), r.data());
+    Process(settings, state, static_cast<long>(l.size()), l.data(), r.data());
   }
 };
-using RmsRig = Rig<RmsCompressorSettings, RmsCompressorState, setRmsCompressor, RMSCOMPRESSOR>;
-using PeakRig = Rig<PeakCompressorSettings, PeakCompressorState, setPeakCompressor, PEAKCOMPRESSOR>;
+using RmsRig = Rig<RmsChannelState, RMSCOMPRESSOR>;
+using PeakRig = Rig<PeakChannelState, PEAKCOMPRESSOR>;
 
 // Alternating signs: every frame closes a half-wave, whose RMS and peak are
 // then that frame's magnitude.
@@ -61,7 +59,7 @@ void checkFullCycle() {
         << 12 + k;
   for (std::size_t i = 0; i < 24; ++i) EXPECT_NEAR(r[i] / inR[i], gain(i), 1e-15) << "linked " << i;
   EXPECT_EQ(l[24], inL[24]);                   // idle again after step 10 ...
-  EXPECT_EQ(rig.state.state[R::ch], kAttack);  // ... and ready to trigger
+  EXPECT_EQ(rig.state.phase.phase, kAttack);  // ... and ready to trigger
 }
 
 TEST(SwitchedCompressorTest, AttackHoldReleaseAndWalkBack) {
@@ -98,7 +96,7 @@ void checkHoldsAtFullReduction() {
                                        1500, 1500, 1500, 1500, 1500, 1500, 1500});
   std::vector<double> r = l;
   rig.run(l, r);
-  EXPECT_EQ(rig.state.state[R::ch], kRelease);
+  EXPECT_EQ(rig.state.phase.phase, kRelease);
   for (std::size_t i = 8; i < l.size(); ++i) EXPECT_EQ(std::fabs(l[i]), 375.0) << i;
 }
 

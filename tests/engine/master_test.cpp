@@ -27,31 +27,35 @@ RenderPlan planFor(int bits, bool mono, int ditherLevel) {
   return plan;
 }
 
-// Little-endian words of `bits`, interleaved as encoded.
-std::vector<std::int64_t> encode(MasterOutput& master, std::vector<std::int64_t> both, int bits) {
-  std::vector<std::int64_t> right = both, out;
-  const auto& bytes =
-      master.encodeBlock(both.data(), right.data(), 0, static_cast<long>(both.size()));
-  const std::size_t width = static_cast<std::size_t>(bits / 8);
-  for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
-    std::int64_t v = 0;
-    for (std::size_t b = 0; b < width; ++b)
-      v |= static_cast<std::int64_t>(bytes[at + b]) << (8 * b);
-    const std::int64_t sign = std::int64_t{1} << (8 * width - 1);
-    if (at % (2 * width) == 0) out.push_back(v >= sign ? v - 2 * sign : v);  // left words
+// The left words of a block with the same values on both sides.
+std::vector<std::int64_t> reduce(MasterOutput& master, std::vector<std::int64_t> both) {
+  std::vector<std::int64_t> right = both;
+  const long n = static_cast<long>(both.size());
+  master.reduceBlock(both.data(), right.data(), 0, n);
+  return std::vector<std::int64_t>(master.wordsLeft(), master.wordsLeft() + n);
+}
+
+// Both sides' words of a block, interleaved.
+std::vector<std::int64_t> words(MasterOutput& master, std::int64_t* l, std::int64_t* r,
+                                std::int64_t pos, long n) {
+  master.reduceBlock(l, r, pos, n);
+  std::vector<std::int64_t> out;
+  for (long i = 0; i < n; ++i) {
+    out.push_back(master.wordsLeft()[i]);
+    out.push_back(master.wordsRight()[i]);
   }
   return out;
 }
 
 TEST(MasterOutputTest, ReducesTowardZeroAndHoldsTheWordRange) {
   MasterOutput m16(planFor(16, false, 0));
-  EXPECT_EQ(encode(m16, {-65535, -65536, -65537, 65535, 65536, -1, 1LL << 40, -(1LL << 40)}, 16),
+  EXPECT_EQ(reduce(m16, {-65535, -65536, -65537, 65535, 65536, -1, 1LL << 40, -(1LL << 40)}),
             (std::vector<std::int64_t>{0, -1, -1, 0, 1, 0, 32767, -32768}));
   EXPECT_EQ(m16.meters().peakL, 16777216.0) << "the meter sees the word before it is held";
   EXPECT_EQ(m16.meters().peakPosL, 6);
 
   MasterOutput m24(planFor(24, false, 0));
-  EXPECT_EQ(encode(m24, {-255, -256, -257, 256, 2147483648LL + 5000, -2147483648LL - 5000}, 24),
+  EXPECT_EQ(reduce(m24, {-255, -256, -257, 256, 2147483648LL + 5000, -2147483648LL - 5000}),
             (std::vector<std::int64_t>{0, -1, -1, 1, 8388607, -8388608}));
   EXPECT_EQ(m24.meters().peakR, 8388627.0);
 }
@@ -70,13 +74,13 @@ TEST(MasterOutputTest, BlockSizesDoNotChangeTheOutput) {
   for (const bool mono : {false, true}) {
     MasterOutput whole(planFor(24, mono, 3)), split(planFor(24, mono, 3));
     std::vector<std::int64_t> wl = l, wr = r, sl = l, sr = r;
-    const std::vector<unsigned char> expected = whole.encodeBlock(wl.data(), wr.data(), 0, n);
-    std::vector<unsigned char> got;
+    const std::vector<std::int64_t> expected = words(whole, wl.data(), wr.data(), 0, n);
+    std::vector<std::int64_t> got;
     std::uniform_int_distribution<long> size(1, 9000);
     for (long at = 0, k = 0; at < n; at += k) {
       k = std::min(size(rng), n - at);
-      const auto& bytes = split.encodeBlock(sl.data() + at, sr.data() + at, at, k);
-      got.insert(got.end(), bytes.begin(), bytes.end());
+      const auto part = words(split, sl.data() + at, sr.data() + at, at, k);
+      got.insert(got.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(got == expected) << "mono " << mono;
     const OutputMeters& a = whole.meters();

@@ -1,6 +1,8 @@
-// The block loop on plans the real driver cannot produce: a source that holds
-// fewer frames than its header promised (or is gone) by the time it is read,
-// and one session rendered twice around another render in the same process.
+// The block loop in memory: a render through memory sources and a memory
+// sink equals the render from and to files, one prepared session renders the
+// same after another render in the same process, and a source that holds
+// fewer frames than its header promised (or is gone) plays silence with one
+// warning.
 #include "engine/mixer.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "base/output_file.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
 #include "wave/scratch_folder.h"
@@ -21,116 +22,153 @@ namespace {
 
 using test::ScratchFolder;
 
-// 24-bit stereo frames behind a 44-byte header whose contents do not matter:
-// the plan carries the attributes.
+constexpr double kRate = 48000.0;
+
+// A parsed session of one stereo channel, read as the stages before the mix
+// would read it.
+struct Session {
+  RenderPlan plan;
+  std::unique_ptr<MixScript> script;
+  std::unique_ptr<EffectSettings> effects;
+
+  Session(const std::string& faderSection, std::int64_t sourceFrames, std::int64_t frames) {
+    MessageCapture quiet;
+    ScriptInputs in;
+    in.faderSection = faderSection;
+    in.prefsSection = "\nend\n";
+    in.sampleRate = kRate;
+    in.songLength = frames;
+    in.trackCount = 1;
+    in.verbosity = 0;
+    in.sourceChannels[1] = 2;
+    ChannelActive active{};
+    active[1] = 1;
+    script = std::make_unique<MixScript>(readMixScript(in, active));
+    effects = std::make_unique<EffectSettings>();
+    readEffectSettings(EffectInputs{faderSection, kRate, false, 0}, *effects);
+    plan.trackCount = 1;
+    plan.channels[1] = SourceChannel{true, 2, 0, sourceFrames};
+    plan.renderLength = frames;
+    plan.sampleRate = kRate;
+    plan.ditherHalfWidth = 0;
+    plan.ditherModulus = 0;
+    plan.verbosity = 0;
+  }
+
+  WaveFormat format() const { return WaveFormat{48000, 24, 2, plan.renderLength}; }
+
+  // Prepares and renders with `source` on channel 1 into `sink`.
+  void render(SampleSource& source, SampleSink& sink) const {
+    const RenderInputs in{plan, *script, *effects};
+    const auto state = prepareRender(in);
+    SourceTable sources{};
+    sources[1] = &source;
+    renderMix(in, *state, sources, RenderOutputs{sink});
+  }
+
+  std::vector<unsigned char> renderInMemory(SampleSource& source) const {
+    MemorySink sink(format());
+    render(source, sink);
+    return sink.bytes();
+  }
+};
+
+// Interleaved stereo 24-bit noise, and the same frames as a WAVE file's data
+// behind a 44-byte header whose contents the source does not read.
+std::vector<std::int64_t> noise(int frames, std::uint32_t seed) {
+  std::vector<std::int64_t> out;
+  for (int i = 0; i < 2 * frames; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    out.push_back(static_cast<std::int32_t>(seed >> 9) - (1 << 22));
+  }
+  return out;
+}
+
 void writeFrames(const ScratchFolder& dir, const std::string& name,
-                 const std::vector<std::int32_t>& interleaved) {
+                 const std::vector<std::int64_t>& interleaved) {
   std::vector<unsigned char> bytes(44, 0);
-  for (const std::int32_t v : interleaved)
+  for (const std::int64_t v : interleaved)
     for (int shift : {0, 8, 16}) bytes.push_back(static_cast<unsigned char>(v >> shift));
   dir.write(name, bytes);
 }
 
-struct Rendered {
-  std::vector<std::int32_t> words;  // interleaved, no header
-  std::string messages;
-};
-
-// Renders `frames` frames of one stereo 24-bit channel read from `source`,
-// whose header is taken to promise `promised` frames.
-Rendered renderOne(const ScratchFolder& dir, const std::string& source, std::int64_t promised,
-                   std::int64_t frames, const std::string& faderSection) {
-  MessageCapture capture;
-  ScriptInputs in;
-  in.faderSection = faderSection;
-  in.prefsSection = "\nend\n";
-  in.sampleRate = 48000.0;
-  in.songLength = frames;
-  in.trackCount = 1;
-  in.verbosity = 0;
-  in.sourceChannels[1] = 2;
-  ChannelActive active{};
-  active[1] = 1;
-  auto script = std::make_unique<MixScript>(readMixScript(in, active));
-  auto effects = std::make_unique<EffectSettings>();
-  readEffectSettings(EffectInputs{faderSection, 48000.0, false, 0}, *effects);
-
-  RenderPlan plan;
-  plan.trackCount = 1;
-  SourceChannel& c = plan.channels[1];
-  c.path = dir.path(source);
-  c.wanted = true;
-  c.channels = 2;
-  c.bytesPerSample = 3;
-  c.dataOffset = 44;
-  c.length = promised;
-  plan.renderLength = frames;
-  plan.sampleRate = 48000.0;
-  plan.ditherHalfWidth = 0;
-  plan.ditherModulus = 0;
-  plan.verbosity = 0;
-  {
-    OutputFile out;
-    out.open(dir.path("out.raw"));
-    renderMix(plan, *script, *effects, out, nullptr);
-    out.commit();
-  }
-  Rendered r{{}, capture.text()};
-  const std::vector<unsigned char> bytes = dir.read("out.raw");
-  for (std::size_t at = 0; at + 3 <= bytes.size(); at += 3) {
-    const std::int32_t v = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16;
-    r.words.push_back(v >= 0x800000 ? v - 0x1000000 : v);
-  }
-  return r;
+SourceAttributes stereo24(std::int64_t frames) {
+  SourceAttributes a;
+  a.channels = 2;
+  a.bytesPerSample = 3;
+  a.bits = 24;
+  a.dataOffset = 44;
+  a.sampleRate = 48000;
+  a.frames = frames;
+  return a;
 }
 
-constexpr const char* kUnity = "\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n";
+// Every kind of state that lives from block to block: filters, dynamics,
+// fader playback, dither and the recursive reverb.
+const std::string kBusy =
+    "\nsong\nt\t0\t0\t0\nv\t1\t-3\nt\t0\t0\t100\nv\t1\t-9\nhp\t1\t120\nband2\t1\t900\t4\t2\n"
+    "comp\t1\t-20\t5\t80\t4\nrms\t1\t-18\t10\t100\t3\nlim\tM\t-6\nrtn\t-6\t40\nrev\t1\t-3\nend\n";
 
-TEST(MixerTest, SourceShorterThanPromisedOrGoneIsSilentWithOneWarning) {
+TEST(RenderTest, InMemoryEqualsFromAndToFiles) {
   ScratchFolder dir;
-  std::vector<std::int32_t> frames;
-  for (int i = 0; i < 600; ++i) {
-    frames.push_back(1000 * i + 7);
-    frames.push_back(-3000 * i - 1);
+  const auto frames = noise(150000, 12345);
+  writeFrames(dir, "a.wav", frames);
+  Session session(kBusy, 150000, 150000);  // two blocks
+  session.plan.ditherHalfWidth = 1;
+  session.plan.ditherModulus = 3;
+  WaveFileSource file(dir.path("a.wav"), stereo24(150000));
+  {
+    WaveFileSink sink(dir.path("out.wav"), session.format(), 1 << 16);
+    session.render(file, sink);
+    sink.commit();
   }
+  MemorySource memory(2, frames);
+  EXPECT_TRUE(session.renderInMemory(memory) == dir.read("out.wav"));
+}
+
+TEST(RenderTest, APreparedSessionRendersTheSameAfterAnotherRender) {
+  const auto frames = noise(20000, 99);
+  Session session(kBusy, 20000, 20000);
+  session.plan.ditherHalfWidth = 1;
+  session.plan.ditherModulus = 3;
+  session.plan.ditherSeed = 5;
+  const Session other(
+      "\nsong\nt\t0\t0\t0\nv\t1\t2\nlshelf\t1\t200\t6\t1\nnlc\t1\t-30\t64\t8\nrtn\t0\t90\n"
+      "rev\t1\t0\nend\n",
+      20000, 20000);
+  MemorySource a(2, frames), b(2, frames), c(2, frames);
+  const auto first = session.renderInMemory(a);
+  const auto between = other.renderInMemory(b);
+  const auto again = session.renderInMemory(c);
+  EXPECT_FALSE(between == first);
+  EXPECT_TRUE(again == first);
+}
+
+TEST(RenderTest, SourceShorterThanPromisedOrGoneIsSilentWithOneWarning) {
+  ScratchFolder dir;
+  const auto frames = noise(600, 7);
   writeFrames(dir, "short.wav", frames);
+  const Session session("\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n", 140000, 150000);
   // The promise reaches into the second block, so each source is read twice.
   for (const std::string name : {"short.wav", "gone.wav"}) {
     SCOPED_TRACE(name);
-    const Rendered r = renderOne(dir, name, 140000, 150000, kUnity);
-    ASSERT_EQ(r.words.size(), 300000u);
-    for (std::size_t i = 0; i < r.words.size(); ++i)
-      ASSERT_EQ(r.words[i], name == "short.wav" && i < frames.size() ? frames[i] : 0) << i;
-    const std::size_t warning = r.messages.find("Warning");
-    EXPECT_NE(warning, std::string::npos) << r.messages;
-    EXPECT_EQ(r.messages.find("Warning", warning + 1), std::string::npos) << r.messages;
-    EXPECT_NE(r.messages.find(dir.path(name)), std::string::npos) << r.messages;
+    MessageCapture capture;
+    WaveFileSource source(dir.path(name), stereo24(140000));
+    const auto bytes = session.renderInMemory(source);
+    ASSERT_EQ(bytes.size(), 44u + 150000u * 6u);
+    for (std::size_t i = 0; i < 2 * 150000; ++i) {
+      const std::size_t at = 44 + 3 * i;
+      const std::int32_t v = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16;
+      ASSERT_EQ(v >= 0x800000 ? v - 0x1000000 : v,
+                name == "short.wav" && i < frames.size() ? frames[i] : 0)
+          << i;
+    }
+    const std::string& said = capture.text();
+    const std::size_t warning = said.find("Warning");
+    EXPECT_NE(warning, std::string::npos) << said;
+    EXPECT_EQ(said.find("Warning", warning + 1), std::string::npos) << said;
+    EXPECT_NE(said.find(dir.path(name)), std::string::npos) << said;
   }
-}
-
-TEST(MixerTest, ASessionRendersTheSameAfterAnotherRender) {
-  ScratchFolder dir;
-  std::vector<std::int32_t> frames;
-  std::uint32_t x = 12345;
-  for (int i = 0; i < 2 * 20000; ++i) {
-    x = x * 1664525u + 1013904223u;
-    frames.push_back(static_cast<std::int32_t>(x >> 9) - (1 << 22));
-  }
-  writeFrames(dir, "a.wav", frames);
-  // Every kind of state that lives from block to block: filters, dynamics,
-  // fader playback and the recursive reverb.
-  const std::string session =
-      "\nsong\nt\t0\t0\t0\nv\t1\t-3\nt\t0\t0\t100\nv\t1\t-9\nhp\t1\t120\nband2\t1\t900\t4\t2\n"
-      "comp\t1\t-20\t5\t80\t4\nrms\t1\t-18\t10\t100\t3\nlim\tM\t-6\nrtn\t-6\t40\nrev\t1\t-3\nend\n";
-  const std::string other =
-      "\nsong\nt\t0\t0\t0\nv\t1\t2\nlshelf\t1\t200\t6\t1\nnlc\t1\t-30\t64\t8\nrtn\t0\t90\n"
-      "rev\t1\t0\nend\n";
-  const Rendered first = renderOne(dir, "a.wav", 20000, 20000, session);
-  const Rendered between = renderOne(dir, "a.wav", 20000, 20000, other);
-  const Rendered again = renderOne(dir, "a.wav", 20000, 20000, session);
-  ASSERT_EQ(first.words.size(), 40000u);
-  EXPECT_FALSE(between.words == first.words);
-  EXPECT_TRUE(again.words == first.words);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "engine/session.h"
 #include "script/levels.h"
-#include "script/playback.h"
+#include "engine/playback.h"
 #include "script/script.h"
 
 namespace sorvan {
@@ -79,7 +79,7 @@ TEST(MixPlotTest, ColumnsAndChunksKeepEveryColumnObserved) {
   EXPECT_NEAR(huge.column(INT64_MAX / 2), kPlotColumns / 2, 1);
 }
 
-TEST(MixPlotTest, PlayedLevelUndoesDivisorPanAndPolarity) {
+TEST(MixPlotTest, PlayedLevelIgnoresPanAndPolarity) {
   MixScript script;
   addEntry(script.levels.faders[1], 0, -6);
   script.levels.polarity[1] = -1;
@@ -87,12 +87,17 @@ TEST(MixPlotTest, PlayedLevelUndoesDivisorPanAndPolarity) {
   script.levels.panGainR[1] = 0.841f;
   addEntry(script.levels.faders[2], 0, 3);
   script.levels.panGainL[2] = 0.0f;  // hard right
-  initAutomationState(0, kMaxTracks, {}, script.levels);
+  AutomationState state;
+  startAutomation(script.levels, 0, kMaxTracks, {}, state);
   std::vector<std::int64_t> left = {5, -5, 5}, right = {-7, 7, -7};
-  for (int ch : {1, 2}) AUTOMATE(0, 3, ch, script, left.data(), right.data(), 524288.0, nullptr);
-  EXPECT_NEAR(playedLevelDb(script, 1, 524288.0), -6.0, 1e-4);
-  EXPECT_NEAR(playedLevelDb(script, 2, 524288.0), 3.0, 1e-4);
-  EXPECT_EQ(playedLevelDb(script, 3, 524288.0), kSilenceDb);  // never applied
+  for (int ch : {1, 2})
+    AUTOMATE(0, 3, ch, script, state, left.data(), right.data(), 524288.0, nullptr);
+  const auto played = [&](int ch) {
+    return playedLevelDb(state.faders[ch], script.levels.panGainL[ch], script.levels.panGainR[ch]);
+  };
+  EXPECT_NEAR(played(1), -6.0, 1e-4);
+  EXPECT_NEAR(played(2), 3.0, 1e-4);
+  EXPECT_EQ(played(3), kSilenceDb);  // never applied
 }
 
 TEST(MixPlotTest, EntriesOutsideTheRangeOrNeverReachedAreSetApart) {

@@ -53,19 +53,21 @@ constexpr const char* kFullStrip =
 // sizes (the last block takes what is left).
 Signal runInBlocks(const StripSettings& settings, int index, double scale, long frames,
                    const std::vector<long>& sizes) {
-  auto runner = std::make_unique<StripRunner>(settings);
+  const StripChannelSettings& strip = settings.strip[static_cast<std::size_t>(index)];
+  const StripOrder order = stripOrder(strip);
+  auto memory = std::make_unique<StripMemory>();
   Signal s = burstyTone(frames, scale);
   long at = 0;
   for (std::size_t k = 0; at < frames; ++k) {
     const long n = k < sizes.size() ? std::min(sizes[k], frames - at) : frames - at;
-    runner->run(index, n, s.left.data() + at, s.right.data() + at, index != 0);
-    if (index == 0) runner->limit(index, n, s.left.data() + at, s.right.data() + at);
+    runStrip(strip, order, *memory, n, s.left.data() + at, s.right.data() + at, index != 0);
+    if (index == 0) runMasterLimiter(strip, n, s.left.data() + at, s.right.data() + at);
     at += n;
   }
   return s;
 }
 
-TEST(StripRunnerTest, WholeStripsAreBlockSplitInvariant) {
+TEST(StripTest, WholeStripsAreBlockSplitInvariant) {
   const auto fx = settingsFrom(kFullStrip);
   constexpr long kFrames = 24000;
   std::mt19937 rng(5);

@@ -8,24 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/fatal.h"
-#include "base/messages.h"
-
 namespace sorvan::testing {
-
-// Runs f, expects it to end the run with status 1, and returns what it printed.
-template <typename F>
-std::string fatalText(F&& f) {
-  MessageCapture cap;
-  try {
-    f();
-  } catch (const Fatal& e) {
-    EXPECT_EQ(e.status, exit_status::kUser);
-    return cap.text();
-  }
-  ADD_FAILURE() << "expected the run to end";
-  return cap.text();
-}
 
 using Cells = std::map<long, std::int64_t>;  // the nonzero cells of an accumulator
 

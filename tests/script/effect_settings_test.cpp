@@ -27,18 +27,18 @@ TEST(EffectSettingsTest, CompressorValuesInEachStripsScale) {
   const auto fx = read("\nsong\ncomp\t3" + kComp + "comp\tM" + kComp + "comp\tG\t2" + kComp +
                        "rms\t4\t-20\t10\t100\t4\nnlc\t5\t-6\t100.9\t3\nlim\tG\t1\t0\n");
   const StripSettings& s = fx->strips;
-  EXPECT_EQ(std::tuple(s.comp.thresh[3], s.comp.attack[3], s.comp.release[3], s.comp.ratio[3]),
+  EXPECT_EQ(std::tuple(s.strip[3].comp.thresh, s.strip[3].comp.attackSamples, s.strip[3].comp.releaseSamples, s.strip[3].comp.ratio),
             std::tuple(838860, 480, 4800, 4.0));
-  EXPECT_EQ(std::tuple(s.rms.thresh[4], s.rms.attack[4], s.rms.release[4]),
+  EXPECT_EQ(std::tuple(s.strip[4].rms.thresh, s.strip[4].rms.attackSamples, s.strip[4].rms.releaseSamples),
             std::tuple(838860, 480, 4800));
-  EXPECT_EQ(s.comp.thresh[0], 214748159) << "the master works in bus scale";
-  EXPECT_EQ(s.comp.thresh[129], 214748159) << "so do the submixes";
-  EXPECT_EQ(std::tuple(s.nlc.thresh[5], s.nlc.window[5], s.nlc.ratio[5]),
+  EXPECT_EQ(s.strip[0].comp.thresh, 214748159) << "the master works in bus scale";
+  EXPECT_EQ(s.strip[129].comp.thresh, 214748159) << "so do the submixes";
+  EXPECT_EQ(std::tuple(s.strip[5].nlc.thresh, s.strip[5].nlc.windowSamples, s.strip[5].nlc.ratio),
             std::tuple(4204263, 100, 3.0));
-  EXPECT_EQ(s.lim.thresh[128], 8388608LL * 256 - 1);
-  EXPECT_EQ(s.comp.thresh[4], 8388608) << "a strip without an entry keeps full scale";
-  for (int index : {0, 3, 129}) EXPECT_EQ(s.enabled[kPeakComp][index], 1) << index;
-  EXPECT_EQ(s.enabled[kPeakComp][4], 0);
+  EXPECT_EQ(s.strip[128].lim.thresh, 8388608LL * 256 - 1);
+  EXPECT_EQ(s.strip[4].comp.thresh, 8388608) << "a strip without an entry keeps full scale";
+  for (int index : {0, 3, 129}) EXPECT_EQ(s.strip[index].enabled[kPeakComp], 1) << index;
+  EXPECT_EQ(s.strip[4].enabled[kPeakComp], 0);
   EXPECT_TRUE(s.hasProcessor(0) && s.hasProcessor(4) && s.hasProcessor(5) && s.hasProcessor(128));
   EXPECT_FALSE(s.hasProcessor(6));
   EXPECT_TRUE(s.masterStripInUse);
@@ -46,10 +46,10 @@ TEST(EffectSettingsTest, CompressorValuesInEachStripsScale) {
   // Channel field 0, or one that is no number, addresses row 0 too; only an
   // entry written "M" makes the master run the processor.
   const auto row0 = read("\ncomp\t0" + kComp + "lim\tx\t-3\n");
-  EXPECT_EQ(row0->strips.comp.thresh[0], 214748159);
+  EXPECT_EQ(row0->strips.strip[0].comp.thresh, 214748159);
   EXPECT_FALSE(row0->strips.hasProcessor(0));
   EXPECT_FALSE(row0->strips.masterStripInUse);
-  EXPECT_EQ(read("\nlim\tM\t-3\n")->strips.enabled[kLimiter][0], 1);
+  EXPECT_EQ(read("\nlim\tM\t-3\n")->strips.strip[0].enabled[kLimiter], 1);
 }
 
 TEST(EffectSettingsTest, FieldsAreClamped) {
@@ -61,42 +61,40 @@ TEST(EffectSettingsTest, FieldsAreClamped) {
       "band2\t3\t30000\t20\t1000\nband4\t3\t1000\t-40\t0\n"
       "hshelf\t4\t8000\t6\t0.7\nlshelf\t4\t100\t-6\t0.7\n");
   const StripSettings& s = fx->strips;
-  EXPECT_EQ(std::tuple(s.comp.attack[1], s.comp.release[1], s.comp.ratio[1]),
+  EXPECT_EQ(std::tuple(s.strip[1].comp.attackSamples, s.strip[1].comp.releaseSamples, s.strip[1].comp.ratio),
             std::tuple(96000, 10, 50.0));
-  EXPECT_EQ(std::tuple(s.comp.thresh[2], s.comp.attack[2], s.comp.release[2], s.comp.ratio[2]),
+  EXPECT_EQ(std::tuple(s.strip[2].comp.thresh, s.strip[2].comp.attackSamples, s.strip[2].comp.releaseSamples, s.strip[2].comp.ratio),
             std::tuple(8388608, 1, 240000, 1.0));
-  EXPECT_EQ(std::tuple(s.rms.thresh[3], s.rms.attack[3], s.rms.release[3], s.rms.ratio[3]),
+  EXPECT_EQ(std::tuple(s.strip[3].rms.thresh, s.strip[3].rms.attackSamples, s.strip[3].rms.releaseSamples, s.strip[3].rms.ratio),
             std::tuple(0, 1, 10, 1.0));
 
   // Frequency, gain and Q are clamped before the coefficients are formed.
   for (auto [index, hz] : {std::pair{1, 24000.0}, {2, 1.0}}) {
     const HpfCoefficients k = highPassCoefficients(hz, kRate);
-    EXPECT_EQ(std::tuple(s.hpf.hpfA[index], s.hpf.hpfB[index]), std::tuple(k.a, k.b)) << index;
+    EXPECT_EQ(std::tuple(s.strip[index].hpf.a, s.strip[index].hpf.b), std::tuple(k.a, k.b)) << index;
   }
-  auto expected = std::make_unique<EqSettings>();
-  setEqSection(*expected, 2, 3, 24000.0, 15.0, 100.0, kRate);
-  setEqSection(*expected, 4, 3, 1000.0, -15.0, 0.01, kRate);
-  setEqSection(*expected, 5, 4, 8000.0, 6.0, 0.7, kRate);
-  setEqSection(*expected, 6, 4, 100.0, -6.0, 0.7, kRate);
-  for (auto [section, index] : {std::pair{2, 3}, {4, 3}, {5, 4}, {6, 4}}) {
-    const BiquadCoefficients& g = s.eq.coef[section][index];
-    const BiquadCoefficients& w = expected->coef[section][index];
+  const std::tuple<int, int, BiquadCoefficients> expected[] = {
+      {2, 3, eqSection(2, 24000.0, 15.0, 100.0, kRate)},
+      {4, 3, eqSection(4, 1000.0, -15.0, 0.01, kRate)},
+      {5, 4, eqSection(5, 8000.0, 6.0, 0.7, kRate)},
+      {6, 4, eqSection(6, 100.0, -6.0, 0.7, kRate)}};
+  for (const auto& [section, index, w] : expected) {
+    const BiquadCoefficients& g = s.strip[index].eq[section];
     EXPECT_EQ(std::tie(g.b0, g.b1, g.b2, g.a1, g.a2), std::tie(w.b0, w.b1, w.b2, w.a1, w.a2))
         << section;
   }
-  EXPECT_EQ(s.enabled[kBand2][3] + s.enabled[kBand4][3] + s.enabled[kHighShelf][4] +
-                s.enabled[kLowShelf][4],
+  EXPECT_EQ(s.strip[3].enabled[kBand2] + s.strip[3].enabled[kBand4] + s.strip[4].enabled[kHighShelf] +
+                s.strip[4].enabled[kLowShelf],
             4);
-  EXPECT_EQ(s.enabled[kBand1][3], 0);
-  EXPECT_EQ(s.eq.on[kEqBand1 + 1][3], 1) << "band2 is section 2";
+  EXPECT_EQ(s.strip[3].enabled[kBand1], 0);
 }
 
 TEST(EffectSettingsTest, PercentThresholdsSendsAndMasterFedReverbs) {
   auto fx =
       read("\nlim\t1\t50\nlim\t2\t150\nlim\tM\t50\nrev\t1\t50\nrev\t2\t400\ntrev\t3\t-10\n", true);
-  EXPECT_EQ(fx->strips.lim.thresh[1], 4194304);
-  EXPECT_EQ(fx->strips.lim.thresh[2], 8388608) << "limited to 100 percent";
-  EXPECT_EQ(fx->strips.lim.thresh[0], 4194304LL * 256 - 1);
+  EXPECT_EQ(fx->strips.strip[1].lim.thresh, 4194304);
+  EXPECT_EQ(fx->strips.strip[2].lim.thresh, 8388608) << "limited to 100 percent";
+  EXPECT_EQ(fx->strips.strip[0].lim.thresh, 4194304LL * 256 - 1);
   EXPECT_EQ(fx->reverbs.recursiveSend[1], 0.5f);
   EXPECT_EQ(fx->reverbs.recursiveSend[2], 1.0f) << "a send never exceeds unity";
   EXPECT_EQ(fx->reverbs.tapSend[3], 0.0f);
@@ -118,7 +116,7 @@ TEST(EffectSettingsTest, PercentThresholdsSendsAndMasterFedReverbs) {
 }
 
 TEST(EffectSettingsTest, ReverbLimitsAndLastEntry) {
-  MessageCapture quiet;  // the filter limits' messages: reverb_eq_test
+  MessageCapture quiet;
   EXPECT_FALSE(read("\nsong\n")->reverbs.anyInUse());
   const auto fx = read(
       "\nrtn\t0\t60\nrtn\t-6\t50.5\ntrtn\t6\t30\t5\npos\t150\t-5\t42.5\nwidth\t180\nrhp\t10\n");
@@ -133,13 +131,24 @@ TEST(EffectSettingsTest, ReverbLimitsAndLastEntry) {
   EXPECT_EQ(std::tuple(r.eq.highPassOn, r.eq.highPassHz), std::tuple(1, 20.0));
 }
 
+TEST(EffectSettingsTest, SendFiltersAtOrAboveHalfTheRateSayWhatHappens) {
+  MessageCapture cap;
+  EffectSettings fx;
+  readEffectSettings(EffectInputs{"\nrlp\t16000\nrhp\t12000\n", 22050.0, false, 0}, fx);
+  EXPECT_EQ(cap.text(),
+            ">> Warning: reverb high pass at 12000 Hz is not below half the sample rate; "
+            "the reverb sends are silenced\n"
+            ">> Warning: reverb low pass at 16000 Hz is not below half the sample rate; "
+            "the reverb sends pass unfiltered\n");
+}
+
 TEST(EffectSettingsTest, OrderEntriesSetOnlyPositions) {
   MessageCapture cap;
   const auto fx = read("\ncomp\t2" + kComp +
                        "order\tcomp\t2\t1\n"
                        "order:\tlim\tM\t3\n"
                        "o\thp\tG\t3\t7\n"
-                       "order\tband1\t136\t2\n"  // the spare slot exists
+                       "order\tband1\t136\t2\n"  // the spare slot runs no strip
                        "order\tband2\t137\t2\n"  // beyond the table: ignored
                        "order\tband3\t-1\t2\n"   // ditto
                        "order\tband4\tG\t99999999999999999999\t2\n"
@@ -147,23 +156,25 @@ TEST(EffectSettingsTest, OrderEntriesSetOnlyPositions) {
                        "order\trms\t4\t12\n"                     // stored unchecked
                        "order\tnlc\t5\t1\norder\tnlc\t5\t9\n");  // last wins
   const StripSettings& s = fx->strips;
-  const std::tuple<int, int, int> set[] = {{kPeakComp, 2, 1},   {kLimiter, 0, 3},
-                                           {kHighPass, 130, 7}, {kBand1, 136, 2},
-                                           {kRmsComp, 4, 12},   {kNonLinComp, 5, 9}};
+  const std::tuple<int, int, int> set[] = {{kPeakComp, 2, 1},
+                                           {kLimiter, 0, 3},
+                                           {kHighPass, 130, 7},
+                                           {kRmsComp, 4, 12},
+                                           {kNonLinComp, 5, 9}};
   for (int p = 0; p < kProcessorCount; ++p) {
-    for (int index = 0; index < kLevelSlots; ++index) {
+    for (int index = 0; index < kStripCount; ++index) {
       int want = kDefaultPosition;
       for (auto [sp, si, pos] : set)
         if (sp == p && si == index) want = pos;
-      ASSERT_EQ(s.position[p][index], want) << p << " " << index;
+      ASSERT_EQ(s.strip[index].position[p], want) << p << " " << index;
     }
   }
-  EXPECT_EQ(std::tuple(s.comp.thresh[2], s.comp.ratio[2]), std::tuple(838860, 4.0))
+  EXPECT_EQ(std::tuple(s.strip[2].comp.thresh, s.strip[2].comp.ratio), std::tuple(838860, 4.0))
       << "the named processor's settings stay";
   EXPECT_FALSE(s.hasProcessor(0) || s.hasProcessor(4) || s.hasProcessor(130))
       << "an order entry is not also read as the processor it names";
   EXPECT_EQ(cap.text(), "");
-  EXPECT_EQ(read("\nend\norder\tcomp\t2\t1\n")->strips.position[kPeakComp][2], kDefaultPosition)
+  EXPECT_EQ(read("\nend\norder\tcomp\t2\t1\n")->strips.strip[2].position[kPeakComp], kDefaultPosition)
       << "the pass ends at end";
 }
 
@@ -171,21 +182,21 @@ TEST(EffectSettingsTest, WordsStartingWithOOrEDoNotSwallowEntries) {
   // An "ofs" entry, and a mix name starting with o, start order entries that
   // hold no processor name; the entries after them stay intact.
   auto fx = read("\noverdub\norder\tcomp\t2\t1\nt\t0\t1\t0\nv\t1\t0\nofs\t0.5\norder\tlim\t3\t2\n");
-  EXPECT_EQ(fx->strips.position[kPeakComp][2], 1);
-  EXPECT_EQ(fx->strips.position[kLimiter][3], 2);
+  EXPECT_EQ(fx->strips.strip[2].position[kPeakComp], 1);
+  EXPECT_EQ(fx->strips.strip[3].position[kLimiter], 2);
 
   // A mix name starting with o right above a processor line: the processor
   // line stays a setting and does not become that order entry's fields.
   fx = read("\noutro\ncomp\t3" + kComp);
-  EXPECT_EQ(fx->strips.position[kPeakComp][3], kDefaultPosition);
-  EXPECT_EQ(fx->strips.comp.ratio[3], 4.0);
+  EXPECT_EQ(fx->strips.strip[3].position[kPeakComp], kDefaultPosition);
+  EXPECT_EQ(fx->strips.strip[3].comp.ratio, 4.0);
 
   // A mix name starting with e no longer ends the reading of every strip keyword.
   fx = read("\necho\ncomp\t3" + kComp + "rev\t2\t-6\nlim\tG\t1\t-1\nend\nhp\t4\t80\n");
-  EXPECT_EQ(fx->strips.comp.thresh[3], 838860);
-  EXPECT_EQ(fx->strips.enabled[kLimiter][128], 1);
+  EXPECT_EQ(fx->strips.strip[3].comp.thresh, 838860);
+  EXPECT_EQ(fx->strips.strip[128].enabled[kLimiter], 1);
   EXPECT_EQ(fx->reverbs.recursiveSendOn[2], 1);
-  EXPECT_EQ(fx->strips.enabled[kHighPass][4], 0) << "end still ends the reading";
+  EXPECT_EQ(fx->strips.strip[4].enabled[kHighPass], 0) << "end still ends the reading";
 }
 
 TEST(EffectSettingsTest, HeadingsFollowTheVerbosity) {

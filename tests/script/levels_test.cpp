@@ -172,36 +172,6 @@ TEST(LevelsTest, PanGainsFollowTheLawAndSourceType) {
   EXPECT_NEAR(readScript(in).levels.panGainL[4], 0.5, 1e-4);
 }
 
-TEST(LevelsTest, InterpretLevelMidRampAndAfter) {
-  FaderTable table;
-  table.count = 3;
-  table.level = {134217728, 33554432, 134217728};
-  table.time = {1000, 48000, 200000};
-  table.ramp = {0, 48000, 10};
-  FaderState state;
-  InterpretLevel(table, state, 500);
-  EXPECT_EQ(state.entryIndex, 0);
-  EXPECT_EQ(state.current, 134217728);
-
-  InterpretLevel(table, state, 72000);  // halfway down 12.04 dB
-  EXPECT_EQ(state.entryIndex, 2);
-  EXPECT_EQ(state.step, 24000);
-  EXPECT_NEAR(static_cast<double>(state.current), 67108864.0, 1.0);
-  EXPECT_EQ(state.target, 33554432);
-  table.shape[1] = 2.0f;
-  InterpretLevel(table, state, 72000);  // a quarter of the way in dB
-  EXPECT_NEAR(static_cast<double>(state.current), 134217728.0 * std::pow(0.25, 0.25), 1.0);
-
-  InterpretLevel(table, state, 100000);
-  EXPECT_EQ(state.entryIndex, 2);
-  EXPECT_EQ(state.current, 33554432);
-  EXPECT_EQ(state.target, 33554432);
-
-  InterpretLevel(FaderTable{}, state, 5000);
-  EXPECT_EQ(state.current, 0);
-  EXPECT_EQ(state.startDb, -144.0);
-}
-
 TEST(LevelsTest, ExtraEntriesBeyondTheTableAreIgnored) {
   std::string text = "\nt\t0\t0\t0\n";
   for (int i = 0; i < 515; ++i) text += "v\t1\t-6\n";

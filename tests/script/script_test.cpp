@@ -123,29 +123,6 @@ TEST(MixScriptTest, ReadsAWholeSession) {
   EXPECT_FLOAT_EQ(t.panGainR[7], 0.70794576f);
   EXPECT_EQ(std::tuple(t.panPosition[8], t.panGainL[8], t.delayPanned[8], t.delayPanned[7]),
             std::tuple(40, 1.0f, true, false));
-
-  // Playback starts at each fader's first entry.
-  EXPECT_EQ(t.faderState[1].entryIndex, 0);
-  EXPECT_EQ(t.faderState[1].current, 119621675);
-  EXPECT_EQ(t.vcaState[2].current, 67268211);
-}
-
-TEST(MixScriptTest, RenderingFromInsideTheSongStartsMidRamp) {
-  ScriptInputs in = sessionInputs();
-  in.verbosity = 0;
-  in.renderStart = 264000;           // half a second into channel 1's ramp
-  in.startOffset[3] = 48000LL * 80;  // channel 3 starts after its last entry
-  MessageCapture quiet;
-  const MixScript s = testing::readScript(in);
-  const FaderState& ch1 = s.levels.faderState[1];
-  EXPECT_EQ(ch1.entryIndex, 2);
-  EXPECT_EQ(ch1.step, 24000);
-  EXPECT_GT(ch1.current, 30047605);
-  EXPECT_LT(ch1.current, 119621675);
-  EXPECT_EQ(s.levels.vcaState[1].entryIndex, 2);
-  EXPECT_EQ(s.levels.faderState[3].entryIndex, 2);
-  EXPECT_EQ(s.levels.faderState[3].current, 119621675);
-  EXPECT_EQ(s.levels.faderState[2].current, 30047605);
 }
 
 TEST(MixScriptTest, TempoModeAndQuietVerbosities) {

@@ -92,12 +92,12 @@ TEST(EncoderTest, WritesTwosComplementWordsAndSaturatesOutOfRange) {
   EXPECT_EQ(ByteList(out.begin(), out.begin() + 12),
             ByteList({0x56, 0x34, 0x12, 0xAA, 0xCB, 0xED, 0xFF, 0xFF, 0x7F, 0x00, 0xFF, 0xFF}));
 
-  const int left16[] = {1, 32768}, right16[] = {-2, INT_MIN};
+  const std::int64_t left16[] = {1, 32768}, right16[] = {-2, INT_MIN};
   NUM16STER_TO_CHAR(left16, right16, out.data(), 2);
   EXPECT_EQ(ByteList(out.begin(), out.begin() + 8),
             ByteList({0x01, 0x00, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80}));
 
-  const int mono16[] = {-32768, 32767, 32768, -32769};
+  const std::int64_t mono16[] = {-32768, 32767, 32768, -32769};
   NUM16MONO_TO_CHAR(mono16, out.data(), 4);
   EXPECT_EQ(ByteList(out.begin(), out.begin() + 8),
             ByteList({0x00, 0x80, 0xFF, 0x7F, 0xFF, 0x7F, 0x00, 0x80}));

@@ -3,7 +3,7 @@
 // in the e2e suite; here: the result must not depend on where blocks split,
 // and a render starting mid-song must pick a ramp up where playback from the
 // start would be.
-#include "script/playback.h"
+#include "engine/playback.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,8 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
                                          {45000, kUnity, 3, 1}});
     setEntries(script.levels.vcas[4],
                {{0, kUnity, 0, 1}, {1000, kUnity / 8, 30000, 3}, {40000, kUnity * 2, 7, 1}});
-    initAutomationState(0, kMaxTracks, {}, script.levels);
+    AutomationState state;
+    startAutomation(script.levels, 0, kMaxTracks, {}, state);
     script.routing.vcaAssignment[1] = 4;
     std::vector<double> rows(kVcaSlots * kBlockFrames, 1.0);
     std::vector<double> vca;
@@ -57,9 +58,9 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
     std::int64_t pos = 0;
     for (long size : blocks) {
       double* row = rows.data() + 4 * kBlockFrames;
-      FillVCA(pos, size, 4, script, row);
+      FillVCA(pos, size, 4, script.levels, state, row);
       vca.insert(vca.end(), row, row + size);
-      AUTOMATE(pos, size, 1, script, l.data() + pos, r.data() + pos, 524288.0, rows.data());
+      AUTOMATE(pos, size, 1, script, state, l.data() + pos, r.data() + pos, 524288.0, rows.data());
       pos += size;
     }
     return std::tuple{l, r, vca};
@@ -80,17 +81,76 @@ TEST(PlaybackTest, RenderStartingMidRampResumesWhereContinuousPlaybackIs) {
   for (float shape : {1.0f, 2.5f}) {
     MixScript script;
     setEntries(script.levels.vcas[1], {{100, kUnity, 0, 1}, {10000, kUnity / 5, 30000, shape}});
-    initAutomationState(0, kMaxTracks, {}, script.levels);
+    AutomationState state;
+    startAutomation(script.levels, 0, kMaxTracks, {}, state);
     std::vector<double> whole(n);
-    FillVCA(0, n, 1, script, whole.data());
+    FillVCA(0, n, 1, script.levels, state, whole.data());
     for (std::int64_t start : {50L, 20000L, 39999L}) {
-      initAutomationState(start, kMaxTracks, {}, script.levels);
+      startAutomation(script.levels, start, kMaxTracks, {}, state);
       std::vector<double> resumed(static_cast<std::size_t>(n - start));
-      FillVCA(start, n - start, 1, script, resumed.data());
+      FillVCA(start, n - start, 1, script.levels, state, resumed.data());
       EXPECT_TRUE(std::equal(resumed.begin(), resumed.end(), whole.begin() + start))
           << "shape " << shape << " from " << start;
     }
   }
+}
+
+TEST(PlaybackTest, InterpretLevelMidRampAndAfter) {
+  FaderTable table;
+  table.count = 3;
+  table.level = {134217728, 33554432, 134217728};
+  table.time = {1000, 48000, 200000};
+  table.ramp = {0, 48000, 10};
+  FaderState state;
+  InterpretLevel(table, state, 500);
+  EXPECT_EQ(state.entryIndex, 0);
+  EXPECT_EQ(state.current, 134217728);
+
+  InterpretLevel(table, state, 72000);  // halfway down 12.04 dB
+  EXPECT_EQ(state.entryIndex, 2);
+  EXPECT_EQ(state.step, 24000);
+  EXPECT_NEAR(static_cast<double>(state.current), 67108864.0, 1.0);
+  EXPECT_EQ(state.target, 33554432);
+  table.shape[1] = 2.0f;
+  InterpretLevel(table, state, 72000);  // a quarter of the way in dB
+  EXPECT_NEAR(static_cast<double>(state.current), 134217728.0 * std::pow(0.25, 0.25), 1.0);
+
+  InterpretLevel(table, state, 100000);
+  EXPECT_EQ(state.entryIndex, 2);
+  EXPECT_EQ(state.current, 33554432);
+  EXPECT_EQ(state.target, 33554432);
+
+  InterpretLevel(FaderTable{}, state, 5000);
+  EXPECT_EQ(state.current, 0);
+  EXPECT_EQ(state.startDb, -144.0);
+}
+
+// A render that starts inside the song finds every fader where playback from
+// the start would have left it; a channel whose source starts later is set at
+// its own start.
+TEST(PlaybackTest, RenderingFromInsideTheSongStartsMidRamp) {
+  MixScript script;
+  LevelTables& t = script.levels;
+  setEntries(t.faders[1], {{0, kUnity, 0, 1}, {240000, kUnity / 4, 96000, 2}});
+  setEntries(t.faders[2], {{0, kUnity / 4, 0, 1}});
+  setEntries(t.faders[3], {{0, kUnity, 0, 1}, {100000, kUnity / 2, 0, 1}});
+  setEntries(t.vcas[1], {{0, kUnity, 0, 1}, {240000, kUnity / 3, 144000, 1}});
+  std::array<std::int64_t, kMaxTracks + 1> sourceStart{};
+  sourceStart[3] = 48000LL * 80;  // after its last entry
+  AutomationState state;
+  startAutomation(t, 264000, 8, sourceStart, state);  // half a second into the ramps
+  const FaderState& ch1 = state.faders[1].cursor;
+  EXPECT_EQ(ch1.entryIndex, 2);
+  EXPECT_EQ(ch1.step, 24000);
+  EXPECT_GT(ch1.current, kUnity / 4);
+  EXPECT_LT(ch1.current, kUnity);
+  EXPECT_EQ(state.vcas[1].entryIndex, 2);
+  EXPECT_EQ(state.faders[3].cursor.entryIndex, 2);
+  EXPECT_EQ(state.faders[3].cursor.current, kUnity / 2);
+  EXPECT_EQ(state.faders[2].cursor.current, kUnity / 4);
+  startAutomation(t, 0, 8, {}, state);
+  EXPECT_EQ(state.faders[1].cursor.entryIndex, 0) << "from the start: at the first entry";
+  EXPECT_EQ(state.faders[1].cursor.current, kUnity);
 }
 
 }  // namespace
