@@ -356,11 +356,9 @@ std::string clockText(double seconds, int decimals) {
   }
   std::string out = text;
   if (decimals > 0) {
-    // The fraction has `decimals` digits; pad it with leading zeros.
-    const std::string digits = std::to_string(fraction);
-    out += "." + std::string(static_cast<std::size_t>(decimals) - std::min<std::size_t>(
-                                 digits.size(), static_cast<std::size_t>(decimals)), '0') +
-           digits;
+    // The fraction has `decimals` digits, leading zeros included.
+    std::snprintf(text, sizeof text, ".%0*lld", decimals, static_cast<long long>(fraction));
+    out += text;
   }
   return out;
 }

@@ -309,7 +309,7 @@ std::vector<Case> refusedCases() {
       row("tempo entry cut off by the end of the file",
           {fadersFile("begin\nsong\nt\t1\t1\t0\nv\t1\t0\ntmap"), prefLines("tempo\n")}, 2,
           {{"Error:  Tempo must be above zero in tempo map entry 1\n"}}),
-      // Reverb rooms, found in the mix after the output was begun.
+      // Reverb rooms, refused before any output is created.
       row("room -1e308", {faderLines("rtn\t0\t-1e308\nrev\t1\t0\n")}, 1, {{badRoom}}),
       row("room 4000", {faderLines("rtn\t0\t4000\nrev\t1\t0\n")}, 1,
           {{"Please reduce room size in reverb!\n"}}),

@@ -1,6 +1,7 @@
 // Runs of the real binary through both reverbs, the reverb send filters, the
 // tap files, the reverb lines of the statistics and delay panning of mono
-// sources. Rooms the reverbs cannot hold are cases of the bad-input suite.
+// sources. The messages of rooms the reverbs cannot hold are cases of the
+// bad-input suite; here, that the refusal comes before any output exists.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,6 +42,25 @@ std::string reverbLines(const std::string& stats) {
   const std::size_t to = stats.find("RMS\t");
   if (from == std::string::npos || to == std::string::npos) return "<stats not found>";
   return stats.substr(from, to - from);
+}
+
+// The rooms are set up before the outputs are created: an impossible one ends
+// the run before the mix starts, leaving the earlier mix and no temporary.
+TEST(ReverbRender, ImpossibleRoomIsRefusedBeforeAnyOutputExists) {
+  Session s;
+  impulseSession(s, 1000, 10);
+  s.files("", unityFaders(), kPlainPrefs);
+  const Rendered earlier = render(s);
+  s.files("", unityFaders("rev\t1\t0\nrtn\t0\t4000\n"), "begin\npre\toff\ntap\trtn\nend\n");
+  const Snapshot before = snapshot(s);
+  const RunResult r = s.run();
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(contains(r.out, "Reading effect settings...\nPlease reduce room size in reverb!\n"))
+      << r.out;
+  EXPECT_FALSE(contains(r.out, "Mixing...")) << r.out;
+  EXPECT_EQ(differences(before, snapshot(s)), "");
+  EXPECT_FALSE(anyPartial(s));
+  EXPECT_FALSE(earlier.words.empty());
 }
 
 // Sends to both reverbs add into one return. Until the first bounce of the
