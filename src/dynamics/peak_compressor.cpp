@@ -1,7 +1,5 @@
 #include "dynamics/peak_compressor.h"
 
-#include <cmath>
-
 namespace sorvan {
 namespace {
 
@@ -37,10 +35,8 @@ void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState
   for (long i = 0; i < n; ++i) {
     const double qL = left[i] >= 0.0 ? 1.0 : -1.0;
     const double qR = right[i] >= 0.0 ? 1.0 : -1.0;
-    double xL = std::fabs(left[i]);
-    double xR = std::fabs(right[i]);
-    if (xL < kMagnitudeFloor) xL = kMagnitudeFloor;
-    if (xR < kMagnitudeFloor) xR = kMagnitudeFloor;
+    const double xL = flooredMagnitude(left[i]).x;
+    const double xR = flooredMagnitude(right[i]).x;
 
     if (s.phase.phase == compressor_phase::kIdle && (xL > T || xR > T)) {
       triggerAttack(s.phase);
@@ -54,10 +50,7 @@ void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState
       r.belowL = s.oldpeakL < T;
       r.belowR = s.oldpeakR < T;
     }
-    if (stepPhase(s.phase, settings, r, xL, xR)) {
-      left[i] = xL * qL;
-      right[i] = xR * qR;
-    }
+    stepPhase(s.phase, settings, r, xL, xR, qL, qR, left[i], right[i]);
     s.oldpolarL = qL;
     s.oldpolarR = qR;
   }

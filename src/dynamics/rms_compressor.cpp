@@ -48,11 +48,7 @@ void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& 
 
     if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
       triggerAttack(s.phase);
-    double xL = mL.x, xR = mR.x;
-    if (stepPhase(s.phase, settings, r, xL, xR)) {
-      left[i] = xL * pL;
-      right[i] = xR * pR;
-    }
+    stepPhase(s.phase, settings, r, mL.x, mR.x, pL, pR, left[i], right[i]);
     s.oldpolarL = pL;
     s.oldpolarR = pR;
   }

@@ -42,40 +42,40 @@ void triggerAttack(SwitchedPhase& s) {
   s.passTL = s.passTR = 0;
 }
 
-bool stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c, const HalfWaveReport& r,
-               double& xL, double& xR) {
+void stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c, const HalfWaveReport& r,
+               double xL, double xR, double pL, double pR, double& left, double& right) {
   using namespace compressor_phase;
   const double ratio = c.ratio;
   switch (s.phase) {
     case kAttack: {
       // Unity gain at curve value 0 falling to 1/ratio at 1.
       const double v = curveValue(s.attackCount, c.attackSamples);
-      xL = xL - (xL - xL / ratio) * v;
-      xR = xR - (xR - xR / ratio) * v;
+      left = (xL - (xL - xL / ratio) * v) * pL;
+      right = (xR - (xR - xR / ratio) * v) * pR;
       if (s.attackCount < c.attackSamples)
         ++s.attackCount;
       else
         s.phase = kCompressed;
-      return true;
+      break;
     }
     case kCompressed:
-      xL = xL / ratio;
-      xR = xR / ratio;
+      left = (xL / ratio) * pL;
+      right = (xR / ratio) * pR;
       if (r.endedL) s.passTL = r.quietL ? countQuietHalfWave(s.passTL) : 0;
       if (r.endedR) s.passTR = r.quietR ? countQuietHalfWave(s.passTR) : 0;
       if (s.passTL > 3 && s.passTR > 3) s.phase = kRelease;
-      return true;
+      break;
     case kRelease: {
       // 1/ratio at curve value 0 rising to unity at 1.
       const double v = curveValue(s.releaseCount, c.releaseSamples);
-      xL = (xL - xL / ratio) * v + xL / ratio;
-      xR = (xR - xR / ratio) * v + xR / ratio;
+      left = ((xL - xL / ratio) * v + xL / ratio) * pL;
+      right = ((xR - xR / ratio) * v + xR / ratio) * pR;
       s.releaseCount = walkRelease(s.releaseCount, r.belowL && r.belowR);
       if (s.releaseCount > c.releaseSamples) s.phase = kIdle;
-      return true;
+      break;
     }
     default:
-      return false;
+      break;
   }
 }
 

@@ -50,9 +50,10 @@ struct HalfWaveReport {
 // Starts the attack; the triggering frame is already attack step 1.
 void triggerAttack(SwitchedPhase& s);
 
-// One frame. xL and xR hold the frame's magnitudes and receive the magnitudes
-// of the phase's gain; returns false where the frame passes untouched (idle).
-bool stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c, const HalfWaveReport& r,
-               double& xL, double& xR);
+// One frame of magnitudes xL, xR (floored) with polarities pL, pR (+-1.0):
+// writes the frame at the phase's gain to left and right, unless the
+// compressor idles, where the frame passes untouched; then moves the phase on.
+void stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c, const HalfWaveReport& r,
+               double xL, double xR, double pL, double pR, double& left, double& right);
 
 }  // namespace sorvan

@@ -164,53 +164,28 @@ void forEachEntry(std::string_view section, const char* keyword, Read read) {
   }
 }
 
-// The send filters' frequency limits, each saying when it applies.
-double limitReverbHighPass(double hz) {
-  if (hz > kReverbHighPassMaxHz) {
-    sayLine("Resetting reverb high pass to 12000 Hz");
-    return kReverbHighPassMaxHz;
-  }
-  if (hz < kReverbHighPassMinHz) {
-    sayLine("Resetting reverb high pass to 20 Hz");
-    return kReverbHighPassMinHz;
-  }
-  return hz;
-}
+// One of the two send filters as the reader knows it.
+struct SendFilter {
+  const char* name;        // as the messages say it
+  double minHz, maxHz;
+  const char* atNyquist;   // what a corner at or above half the rate does
+  BiquadCoefficients (*coefficients)(double hz, double sampleRate);
+};
 
-double limitReverbLowPass(double hz) {
-  if (hz > kReverbLowPassMaxHz) {
-    sayLine("Resetting reverb low pass to 16000 Hz");
-    return kReverbLowPassMaxHz;
-  }
-  if (hz < kReverbLowPassMinHz) {
-    sayLine("Resetting reverb low pass to 500 Hz");
-    return kReverbLowPassMinHz;
-  }
-  return hz;
-}
+constexpr SendFilter kSendHighPass{"high pass", kReverbHighPassMinHz, kReverbHighPassMaxHz,
+                                   "the reverb sends are silenced", reverbHighPassCoefficients};
+constexpr SendFilter kSendLowPass{"low pass", kReverbLowPassMinHz, kReverbLowPassMaxHz,
+                                  "the reverb sends pass unfiltered", reverbLowPassCoefficients};
 
-void setReverbHighPass(ReverbEqSettings& settings, double hz, double sampleRate) {
-  const double f = limitReverbHighPass(hz);
-  if (!belowNyquist(f, sampleRate)) {
-    say(">> Warning: reverb high pass at %g Hz is not below half the sample rate; "
-        "the reverb sends are silenced\n",
-        f);
+// Limits the corner (saying so when it does) and forms the coefficients.
+BiquadCoefficients sendFilter(const SendFilter& f, double hz, double sampleRate, double& usedHz) {
+  usedHz = hz > f.maxHz ? f.maxHz : (hz < f.minHz ? f.minHz : hz);
+  if (hz > f.maxHz || hz < f.minHz) say("Resetting reverb %s to %g Hz\n", f.name, usedHz);
+  if (!belowNyquist(usedHz, sampleRate)) {
+    say(">> Warning: reverb %s at %g Hz is not below half the sample rate; %s\n", f.name, usedHz,
+        f.atNyquist);
   }
-  settings.highPassHz = f;
-  settings.highPass = reverbHighPassCoefficients(f, sampleRate);
-  settings.highPassOn = 1;
-}
-
-void setReverbLowPass(ReverbEqSettings& settings, double hz, double sampleRate) {
-  const double f = limitReverbLowPass(hz);
-  if (!belowNyquist(f, sampleRate)) {
-    say(">> Warning: reverb low pass at %g Hz is not below half the sample rate; "
-        "the reverb sends pass unfiltered\n",
-        f);
-  }
-  settings.lowPassHz = f;
-  settings.lowPass = reverbLowPassCoefficients(f, sampleRate);
-  settings.lowPassOn = 1;
+  return f.coefficients(usedHz, sampleRate);
 }
 
 void readReverbEntries(const EffectInputs& in, ReverbSettings& r) {
@@ -243,10 +218,14 @@ void readReverbEntries(const EffectInputs& in, ReverbSettings& r) {
   });
   forEachEntry(text, "width", [&](Tokenizer& tok) { r.width = nextSingle(tok, Tokenizer::kLine); });
   forEachEntry(text, "rhp", [&](Tokenizer& tok) {
-    setReverbHighPass(r.eq, nextReal(tok, Tokenizer::kLine), in.sampleRate);
+    r.eq.highPass = sendFilter(kSendHighPass, nextReal(tok, Tokenizer::kLine), in.sampleRate,
+                               r.eq.highPassHz);
+    r.eq.highPassOn = 1;
   });
   forEachEntry(text, "rlp", [&](Tokenizer& tok) {
-    setReverbLowPass(r.eq, nextReal(tok, Tokenizer::kLine), in.sampleRate);
+    r.eq.lowPass = sendFilter(kSendLowPass, nextReal(tok, Tokenizer::kLine), in.sampleRate,
+                              r.eq.lowPassHz);
+    r.eq.lowPassOn = 1;
   });
 }
 
