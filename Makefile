@@ -5,6 +5,8 @@ BUILD ?= build
 SANBUILD ?= build-san
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+# WERROR=ON turns warnings into errors, as CI builds.
+WERROR ?= OFF
 
 .PHONY: all deps build test test-san demo bench fuzz clean
 
@@ -14,7 +16,7 @@ deps:
 	@scripts/ensure-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSORVAN_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The loudness tests compare with FFmpeg's meter.
@@ -27,7 +29,7 @@ test: build
 test-san: deps
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev
 	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
-	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON >/dev/null
+	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON -DSORVAN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -4,6 +4,7 @@
 // verbosity, bits 5-6 one of four preferences texts, bit 7 a later render
 // start. A Fatal is a defined outcome; anything else must leave tables the
 // mix can index safely.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "driver/text_file.h"
+#include "engine/playback.h"
 #include "fuzz_support.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
@@ -34,8 +36,10 @@ void checkFader(const sorvan::FaderTable& table, const sorvan::FaderState& state
   FUZZ_CHECK(state.entryIndex >= 0 && state.entryIndex <= table.count);
 }
 
+// The script's tables, and playback started from them at `renderStart` with
+// channel 3's source starting later.
 void checkScript(const sorvan::MixScript& s, const sorvan::ChannelActive& before,
-                 const sorvan::ChannelActive& after) {
+                 const sorvan::ChannelActive& after, std::int64_t renderStart) {
   using namespace sorvan;
   for (int ch = 0; ch <= kMaxTracks; ++ch) FUZZ_CHECK(after[ch] == 0 || after[ch] == before[ch]);
   FUZZ_CHECK(s.routing.busActive[0] == 1);
@@ -43,11 +47,15 @@ void checkScript(const sorvan::MixScript& s, const sorvan::ChannelActive& before
   FUZZ_CHECK(s.tempoMap.count >= 0 && s.tempoMap.count <= kMaxTempoSegments);
   FUZZ_CHECK(s.timeFields >= 1 && s.timeFields <= 3);
   const LevelTables& l = s.levels;
+  std::array<std::int64_t, kMaxTracks + 1> sourceStart{};
+  sourceStart[3] = 1000;
+  const auto state = std::make_unique<AutomationState>();
+  startAutomation(l, renderStart, kTracks, sourceStart, *state);
   for (int i = 0; i < kLevelSlots; ++i) {
-    checkFader(l.faders[i], l.faderState[i]);
+    checkFader(l.faders[i], state->faders[i].cursor);
     FUZZ_CHECK(l.panPosition[i] >= -100 && l.panPosition[i] <= 100);
   }
-  for (int v = 0; v < kVcaSlots; ++v) checkFader(l.vcas[v], l.vcaState[v]);
+  for (int v = 0; v < kVcaSlots; ++v) checkFader(l.vcas[v], state->vcas[v]);
   FUZZ_CHECK(l.panLaw >= 0.0f && l.panLaw <= 6.02f);
 }
 
@@ -72,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   in.renderStart = (modes & 0x80) ? 8000 : 0;
   in.trackCount = kTracks;
   for (int ch = 1; ch <= kTracks; ++ch) in.sourceChannels[ch] = 1 + ch % 2;
-  in.startOffset[3] = 1000;
 
   MessageCapture cap;
   ChannelActive active{};
@@ -80,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ChannelActive before = active;
   try {
     const auto script = std::make_unique<MixScript>(readMixScript(in, active));
-    checkScript(*script, before, active);
+    checkScript(*script, before, active, in.renderStart);
   } catch (const Fatal& fatal) {
     FUZZ_CHECK(fatal.status == exit_status::kConfig || fatal.status == exit_status::kUser);
     FUZZ_CHECK(!cap.text().empty());

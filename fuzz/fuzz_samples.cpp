@@ -72,8 +72,8 @@ void checkDecoders(const std::uint8_t* data, std::size_t size, int bps) {
   if (bps == 3) {
     sorvan::NUM24MONO_TO_CHAR(mono.data(), bytes.data(), monoFrames);
   } else {
-    std::vector<int> words(monoFrames + 1);
-    for (long i = 0; i < monoFrames; ++i) words[i] = static_cast<int>(mono[i] / 256);
+    std::vector<std::int64_t> words(monoFrames + 1);
+    for (long i = 0; i < monoFrames; ++i) words[i] = mono[i] / 256;
     sorvan::NUM16MONO_TO_CHAR(words.data(), bytes.data(), monoFrames);
   }
   FUZZ_CHECK(std::memcmp(bytes.data(), data, static_cast<std::size_t>(monoFrames) * bps) == 0);
@@ -92,10 +92,10 @@ void checkEncoders(const std::uint8_t* data, std::size_t size) {
   std::vector<unsigned char> out24(6 * static_cast<std::size_t>(frames) + 1, 0xA5);
   sorvan::NUM24STER_TO_CHAR(l.data(), r.data(), out24.data(), frames);
   FUZZ_CHECK(out24.back() == 0xA5);
-  std::vector<int> l16(frames), r16(frames);
+  std::vector<std::int64_t> l16(frames), r16(frames);
   for (long i = 0; i < frames; ++i) {
-    l16[i] = static_cast<int>(l[i] >> 32);
-    r16[i] = static_cast<int>(r[i] >> 32);
+    l16[i] = l[i] >> 32;
+    r16[i] = r[i] >> 32;
   }
   std::vector<unsigned char> out16(4 * static_cast<std::size_t>(frames) + 1, 0xA5);
   sorvan::NUM16STER_TO_CHAR(l16.data(), r16.data(), out16.data(), frames);

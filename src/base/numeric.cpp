@@ -1,10 +1,14 @@
 #include "base/numeric.h"
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cfloat>
 #include <cstdlib>
+#include <limits>
 #include <string>
+
+#include "base/limits.h"
 
 namespace sorvan {
 namespace {
@@ -91,6 +95,29 @@ double readReal(const char* text) {
 
 float dBtoRatio(double dB, double reference) {
   return static_cast<float>(std::pow(10.0, dB / 20.0) * reference);
+}
+
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) {
+    return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                 : std::numeric_limits<std::int64_t>::min();
+  }
+  return sum;
+}
+
+std::int64_t subtractSaturating(std::int64_t a, std::int64_t b) {
+  std::int64_t difference = 0;
+  if (__builtin_sub_overflow(a, b, &difference)) {
+    return b < 0 ? std::numeric_limits<std::int64_t>::max()
+                 : std::numeric_limits<std::int64_t>::min();
+  }
+  return difference;
+}
+
+double levelToDb(std::int64_t level) {
+  if (level == 0) return kSilenceDb;
+  return -20.0 * std::log10(static_cast<double>(kUnityLevel) / static_cast<double>(level));
 }
 
 }  // namespace sorvan

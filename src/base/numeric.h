@@ -67,6 +67,14 @@ bool parseReal(const char* text, double& value);
 // 10^(dB/20) x reference in double, returned in single precision.
 float dBtoRatio(double dB, double reference);
 
+// 64-bit sums and differences of positions that stick at the type's bounds:
+// positions come from text and may already be saturated.
+std::int64_t addSaturating(std::int64_t a, std::int64_t b);
+std::int64_t subtractSaturating(std::int64_t a, std::int64_t b);
+
+// dB of a fader level (2^27 is 0 dB); level 0 reads as -144 dB.
+double levelToDb(std::int64_t level);
+
 }  // namespace sorvan
 
 namespace sorvan {

@@ -32,8 +32,7 @@ LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, int bits)
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-template <typename Word>
-void LoudnessMeter::add(const Word* left, const Word* right, long n) {
+void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, long n) {
   if (!library_->state || n <= 0) return;
   double* f = frames_.data();
   if (channels_ == 1) {
@@ -47,11 +46,9 @@ void LoudnessMeter::add(const Word* left, const Word* right, long n) {
   ebur128_add_frames_double(library_->state, f, static_cast<std::size_t>(n));
 }
 
-void LoudnessMeter::addStereo(const int* left, const int* right, long n) { add(left, right, n); }
 void LoudnessMeter::addStereo(const std::int64_t* left, const std::int64_t* right, long n) {
   add(left, right, n);
 }
-void LoudnessMeter::addMono(const int* words, long n) { add(words, words, n); }
 void LoudnessMeter::addMono(const std::int64_t* words, long n) { add(words, words, n); }
 
 std::string LoudnessMeter::report() const {

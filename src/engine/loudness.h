@@ -17,17 +17,14 @@ class LoudnessMeter {
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-  void addStereo(const int* left, const int* right, long n);
   void addStereo(const std::int64_t* left, const std::int64_t* right, long n);
-  void addMono(const int* words, long n);
   void addMono(const std::int64_t* words, long n);
 
   // The statistics lines: loudness and range (or "too short"), true peak.
   std::string report() const;
 
  private:
-  template <typename Word>
-  void add(const Word* left, const Word* right, long n);
+  void add(const std::int64_t* left, const std::int64_t* right, long n);
 
   struct Library;  // the measurement state of the library
   int channels_;

@@ -179,7 +179,7 @@ class BlockLoop {
   void mixChannel(int ch, std::int64_t pos, long n, const double* vcaGains) {
     Pair<std::int64_t>& channel = s_.channel;
     readChannel(ch, pos, n);
-    if (!s_.bypass[ch]) runStrip(ch, n, channel, kChannelFullScale);
+    if (s_.hasProcessor[ch]) runStrip(ch, n, channel, kChannelFullScale);
     applyFader(pos, n, ch, channel.left.data(), channel.right.data(), kChannelDivisor, vcaGains);
     meterPeaks(s_.meters, ch, channel.left.data(), channel.right.data(), n);
     for (int b = 0; b < kBusCount; ++b) {
@@ -195,7 +195,7 @@ class BlockLoop {
                    kBusDivisor, vcaGains);
     }
     for (int k = 1; k <= kSubmixCount; ++k) {
-      if (routing_.busActive[k] && strips_.hasProcessor(kSubmixBase + k))
+      if (routing_.busActive[k] && s_.hasProcessor[kSubmixBase + k])
         runStrip(kSubmixBase + k, n, s_.buses[k], kBusFullScale);
     }
     for (int b = 0; b < kBusCount; ++b) {

@@ -43,13 +43,11 @@ void prepareReverbs(const ReverbSettings& r, double rate, ReverbRuntime& reverb)
 
 void prepareChannels(const RenderInputs& in, RenderState& s) {
   const LevelTables& levels = in.script.levels;
-  const StripSettings& strips = in.effects.strips;
   bool anyDelayPanned = false;
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
     const SourceChannel& c = in.plan.channels[ch];
     if (!c.wanted) continue;
     s.wanted[ch] = true;
-    s.bypass[ch] = !strips.hasProcessor(ch);
     s.delayPanned[ch] = c.channels == 1 && levels.delayPanned[ch];
     anyDelayPanned = anyDelayPanned || s.delayPanned[ch];
   }
@@ -86,8 +84,10 @@ std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
   startAutomation(in.script.levels, plan.renderStart, plan.trackCount, sourceStart, s.automation);
 
   const StripSettings& strips = in.effects.strips;
-  for (std::size_t index = 0; index < kStripCount; ++index)
+  for (std::size_t index = 0; index < kStripCount; ++index) {
     s.order[index] = stripOrder(strips.strip[index]);
+    s.hasProcessor[index] = strips.hasProcessor(static_cast<int>(index));
+  }
   prepareChannels(in, s);
   s.masterProcessing = strips.hasProcessor(0) || strips.masterStripInUse ||
                        in.script.levels.masterStripUsed || reverbs.masterFed();

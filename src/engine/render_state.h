@@ -67,7 +67,7 @@ struct RenderState {
   std::vector<StripMemory> strips = std::vector<StripMemory>(kStripCount);  // by channel index
   std::array<StripOrder, kStripCount> order{};
   std::array<bool, kMaxTracks + 1> wanted{};       // still to be read
-  std::array<bool, kMaxTracks + 1> bypass{};       // no processor on the strip
+  std::array<bool, kStripCount> hasProcessor{};    // by channel index
   std::array<bool, kMaxTracks + 1> delayPanned{};
   std::vector<DelayPanChannel> delayPan;           // by track channel, when any is delay-panned
   bool masterProcessing = false;                   // strip, reverbs or effects gain on the master

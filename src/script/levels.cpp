@@ -188,11 +188,6 @@ class VolumePass {
 
 }  // namespace
 
-double levelToDb(std::int64_t level) {
-  if (level == 0) return kSilenceDb;
-  return -20.0 * std::log10(kUnity / static_cast<double>(level));
-}
-
 std::int64_t levelFromValue(double value, bool percent, int fader, int entryIndex) {
   CheckFader(value, percent ? check_mode::kPercentLevel : check_mode::kDb, fader, entryIndex);
   const double ratio = percent ? value / 100.0 : std::pow(10.0, value / 20.0);

@@ -63,9 +63,6 @@ struct LevelSettings {
   bool percent = false;  // levels written in percent (100 = unity) instead of dB
 };
 
-// dB of a level; level 0 reads as -144 dB.
-double levelToDb(std::int64_t level);
-
 // A written level value as a level, after the fader range check (whose
 // warnings name `fader` and the entry number `entryIndex` + 1).
 std::int64_t levelFromValue(double value, bool percent, int fader, int entryIndex);

@@ -1,30 +1,10 @@
 #include "script/timeline.h"
 
-#include <limits>
-
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "base/numeric.h"
 
 namespace sorvan {
-
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-  std::int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum)) {
-    return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                 : std::numeric_limits<std::int64_t>::min();
-  }
-  return sum;
-}
-
-std::int64_t subtractSaturating(std::int64_t a, std::int64_t b) {
-  std::int64_t difference = 0;
-  if (__builtin_sub_overflow(a, b, &difference)) {
-    return b < 0 ? std::numeric_limits<std::int64_t>::max()
-                 : std::numeric_limits<std::int64_t>::min();
-  }
-  return difference;
-}
 
 std::int64_t readAutomationOffset(std::string_view prefsSection, double sampleRate, bool preview,
                                   std::int64_t renderStart) {

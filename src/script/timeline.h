@@ -13,11 +13,6 @@
 
 namespace sorvan {
 
-// 64-bit sums and differences of positions that stick at the type's bounds:
-// positions come from text and may already be saturated.
-std::int64_t addSaturating(std::int64_t a, std::int64_t b);
-std::int64_t subtractSaturating(std::int64_t a, std::int64_t b);
-
 struct TempoSegment {
   double samplesPerBeat = 0.0;
   int beatsPerBar = 0;
