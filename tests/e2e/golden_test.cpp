@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,8 @@ std::string renderAndHash(const Golden& g) {
   }
   return list + "stdout " + hashOf(withoutProcessingTime(r.out)) + "\n";
 }
+
+void PrintTo(const Golden& g, std::ostream* os) { *os << g.name; }
 
 class GoldenSession : public ::testing::TestWithParam<Golden> {};
 
