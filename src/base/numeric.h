@@ -16,13 +16,14 @@ template <typename Int, typename Real>
 constexpr Int truncateTo(Real value) {
   static_assert(std::is_integral_v<Int> && std::is_floating_point_v<Real>);
   if (!(value == value)) return 0;
-  // The bounds as reals: max + 1 is a power of two and therefore exact.
-  constexpr long double lo = static_cast<long double>(std::numeric_limits<Int>::min());
-  constexpr long double hiExclusive =
-      static_cast<long double>(std::numeric_limits<Int>::max()) + 1.0L;
-  const long double v = static_cast<long double>(value);
-  if (v <= lo) return std::numeric_limits<Int>::min();
-  if (v >= hiExclusive) return std::numeric_limits<Int>::max();
+  // Both bounds (min, and max + 1) are powers of two and therefore exact in
+  // any floating type: the value is compared in its own type, which keeps
+  // this cheap enough for every sample.
+  constexpr Real lo = static_cast<Real>(std::numeric_limits<Int>::min());
+  constexpr Real hiExclusive =
+      static_cast<Real>(std::numeric_limits<Int>::max() / 2 + 1) * static_cast<Real>(2);
+  if (value <= lo) return std::numeric_limits<Int>::min();
+  if (value >= hiExclusive) return std::numeric_limits<Int>::max();
   return static_cast<Int>(value);
 }
 

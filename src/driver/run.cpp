@@ -1,11 +1,13 @@
 #include "driver/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fatal.h"
@@ -161,6 +163,7 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
   plan.ditherModulus = prefs.ditherModulus;
   plan.ditherSeed = ditherSeed(prefs);
   plan.verbosity = verbosity;
+  plan.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return plan;
 }
 

@@ -17,24 +17,64 @@ struct LoudnessMeter::Library {
   }
 };
 
-LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, int bits)
+LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, int bits, bool ownThread)
     : channels_(channels == 1 ? 1 : 2),
       scale_(bits == 16 ? 1.0 / 32768.0 : 1.0 / 8388608.0),
-      frames_(static_cast<std::size_t>(kBlockFrames) * (channels == 1 ? 1 : 2)),
-      library_(std::make_unique<Library>()) {
+      library_(std::make_unique<Library>()),
+      truePeak_(channels_, sampleRate),
+      threaded_(ownThread) {
   // Histogram mode keeps the gating data in fixed-size tables, so memory does
   // not grow with the song. A rate of 0 (no usable source) measures nothing.
-  if (sampleRate > 0)
-    library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
-                          EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK |
-                              EBUR128_MODE_HISTOGRAM);
+  // The true peak is measured here, with the library's own arithmetic.
+  if (sampleRate == 0) return;
+  library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
+                                 EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
+  for (Slot& slot : slots_)
+    slot.frames.resize(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_));
+  if (threaded_) worker_ = std::thread([this] { work(); });
 }
 
-LoudnessMeter::~LoudnessMeter() = default;
+LoudnessMeter::~LoudnessMeter() { finish(); }
+
+void LoudnessMeter::finish() {
+  if (!worker_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void LoudnessMeter::measure(const Slot& slot) {
+  ebur128_add_frames_double(library_->state, slot.frames.data(),
+                            static_cast<std::size_t>(slot.count));
+  truePeak_.add(slot.frames.data(), slot.count);
+}
+
+// The measuring thread takes the slots in turn, as the mix fills them.
+void LoudnessMeter::work() {
+  for (int k = 0;; k ^= 1) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return slots_[k].count > 0 || closing_; });
+    if (slots_[k].count == 0) return;  // closing, and everything is measured
+    lock.unlock();
+    measure(slots_[k]);
+    lock.lock();
+    slots_[k].count = 0;
+    lock.unlock();
+    changed_.notify_all();
+  }
+}
 
 void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, long n) {
   if (!library_->state || n <= 0) return;
-  double* f = frames_.data();
+  Slot& slot = slots_[next_];
+  if (threaded_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return slot.count == 0; });
+  }
+  double* f = slot.frames.data();
   if (channels_ == 1) {
     for (long i = 0; i < n; ++i) f[i] = static_cast<double>(left[i]) * scale_;
   } else {
@@ -43,7 +83,18 @@ void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, lon
       f[2 * i + 1] = static_cast<double>(right[i]) * scale_;
     }
   }
-  ebur128_add_frames_double(library_->state, f, static_cast<std::size_t>(n));
+  if (!threaded_) {
+    slot.count = n;
+    measure(slot);
+    slot.count = 0;
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    slot.count = n;
+  }
+  changed_.notify_all();
+  next_ ^= 1;
 }
 
 void LoudnessMeter::addStereo(const std::int64_t* left, const std::int64_t* right, long n) {
@@ -51,7 +102,8 @@ void LoudnessMeter::addStereo(const std::int64_t* left, const std::int64_t* righ
 }
 void LoudnessMeter::addMono(const std::int64_t* words, long n) { add(words, words, n); }
 
-std::string LoudnessMeter::report() const {
+std::string LoudnessMeter::report() {
+  finish();
   char line[160];
   std::string text;
   double integrated = -HUGE_VAL;
@@ -68,11 +120,7 @@ std::string LoudnessMeter::report() const {
     text += line;
   }
   double peak = 0.0;
-  for (int c = 0; library_->state && c < channels_; ++c) {
-    double p = 0.0;
-    if (ebur128_true_peak(library_->state, static_cast<unsigned>(c), &p) == EBUR128_SUCCESS)
-      peak = std::max(peak, p);
-  }
+  for (int c = 0; library_->state && c < channels_; ++c) peak = std::max(peak, truePeak_.peak(c));
   const double dbtp = peak > 0.0 ? 20.0 * std::log10(peak) : kSilenceDb;
   std::snprintf(line, sizeof line, "True peak: %.1f dBTP\n", dbtp);
   return text + line;

@@ -1,18 +1,26 @@
 // Integrated loudness, loudness range and true peak of the words written to
-// the output, measured block by block in constant memory.
+// the output, measured block by block in constant memory. The measurement is
+// an independent consumer of the output: with `ownThread` it runs on a thread
+// of its own, one block behind the mix, and only the hand-over of each block
+// is on the mix's path.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "engine/true_peak.h"
 
 namespace sorvan {
 
 class LoudnessMeter {
  public:
   // channels: 1 (mono output) or 2; bits: 16 or 24 (the word scale).
-  LoudnessMeter(int channels, unsigned long sampleRate, int bits);
+  LoudnessMeter(int channels, unsigned long sampleRate, int bits, bool ownThread);
   ~LoudnessMeter();
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -21,16 +29,33 @@ class LoudnessMeter {
   void addMono(const std::int64_t* words, long n);
 
   // The statistics lines: loudness and range (or "too short"), true peak.
-  std::string report() const;
+  // Waits for every block handed over so far.
+  std::string report();
 
  private:
+  // One block of interleaved frames on its way to the measurement.
+  struct Slot {
+    std::vector<double> frames;
+    long count = 0;  // frames in it; 0 while it is free
+  };
+
   void add(const std::int64_t* left, const std::int64_t* right, long n);
+  void measure(const Slot& slot);
+  void work();
+  void finish();
 
   struct Library;  // the measurement state of the library
   int channels_;
-  double scale_;                 // 1 / full scale of a word
-  std::vector<double> frames_;   // interleaved block, allocated once
+  double scale_;  // 1 / full scale of a word
   std::unique_ptr<Library> library_;
+  TruePeakMeter truePeak_;
+  Slot slots_[2];  // allocated once; the mix fills one while the other is measured
+  int next_ = 0;   // the slot the mix fills next
+  bool threaded_;
+  bool closing_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread worker_;
 };
 
 }  // namespace sorvan

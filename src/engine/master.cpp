@@ -67,7 +67,7 @@ MasterOutput::MasterOutput(const RenderPlan& plan)
       rmsWindow_(static_cast<float>(plan.sampleRate / 10.0)),
       random_(plan.ditherSeed),
       loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
-                plan.outputBits == 16 ? 16 : 24) {
+                plan.outputBits == 16 ? 16 : 24, plan.threads > 1) {
   const std::size_t frames = kBlockFrames;
   wordsL_.resize(frames);
   if (mono_) {

@@ -61,7 +61,7 @@ class MasterOutput {
   const std::int64_t* encodedLeft() const { return encodedL_; }
   const std::int64_t* encodedRight() const { return encodedR_; }
   // The loudness and true-peak lines of the statistics.
-  std::string loudnessReport() const { return loudness_.report(); }
+  std::string loudnessReport() { return loudness_.report(); }
 
  private:
   void ditherStereo(std::int64_t* left, std::int64_t* right, long n);

@@ -30,6 +30,7 @@ struct RenderPlan {
   std::uint32_t ditherSeed = 0;
   int verbosity = 2;
   int tapMode = 0;  // 0 none, 1 reverb send, 2 reverb return
+  int threads = 1;  // threads the render may use
 };
 
 }  // namespace sorvan

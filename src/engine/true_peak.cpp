@@ -1,0 +1,112 @@
+#include "engine/true_peak.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sorvan {
+namespace {
+
+constexpr int kTaps = 49;
+constexpr double kPi = 3.14159265358979323846;
+
+}  // namespace
+
+TruePeakMeter::TruePeakMeter(int channels, unsigned long sampleRate)
+    : channels_(channels), channel_(static_cast<std::size_t>(channels)) {
+  factor_ = sampleRate < 96000 ? 4 : (sampleRate < 192000 ? 2 : 1);
+  if (factor_ > 1) history_ = (kTaps + factor_ - 1) / factor_ - 1;
+  input_.assign(static_cast<std::size_t>(history_ + kStretch + kLanes), 0.0);
+  for (Channel& ch : channel_) ch.history.assign(static_cast<std::size_t>(history_), 0.0f);
+  if (factor_ == 1) return;
+  phases_.resize(static_cast<std::size_t>(factor_));
+  for (int j = 0; j < kTaps; ++j) {
+    const double m = static_cast<double>(j) - static_cast<double>(kTaps - 1) / 2.0;
+    double c = 1.0;
+    if (std::fabs(m) > 1e-6) c = std::sin(m * kPi / factor_) / (m * kPi / factor_);
+    c *= 0.5 * (1.0 - std::cos(2.0 * kPi * j / (kTaps - 1)));  // Hann window
+    if (std::fabs(c) <= 1e-6) continue;  // the sinc's zeros and the window's ends
+    Phase& p = phases_[static_cast<std::size_t>(j % factor_)];
+    p.coeff.push_back(c);
+    p.back.push_back(j / factor_);
+  }
+}
+
+void TruePeakMeter::add(const double* frames, long n) {
+  for (long done = 0; done < n;) {
+    const long part = std::min(n - done, kStretch);
+    addStretch(frames + done * channels_, part);
+    done += part;
+  }
+}
+
+namespace {
+
+// Four consecutive outputs of one phase are summed side by side: each lane
+// adds its taps in the same order as a single output would.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+typedef float SingleLanes __attribute__((vector_size(4 * sizeof(float))));
+
+// The largest |(float) sum| of one phase over n outputs (n a multiple of 4;
+// the inputs past n read as zero and their outputs are not counted).
+__attribute__((target_clones("avx2", "default"))) double phasePeak(
+    const double* x, long n, const double* coeff, const int* back, int taps, double peak) {
+  Lanes most = {peak, peak, peak, peak};
+  for (long i = 0; i < n; i += 4) {
+    Lanes sum = {0.0, 0.0, 0.0, 0.0};
+    for (int t = 0; t < taps; ++t) {
+      Lanes in;
+      __builtin_memcpy(&in, x + i - back[t], sizeof in);
+      sum += in * coeff[t];
+    }
+    const Lanes rounded = __builtin_convertvector(__builtin_convertvector(sum, SingleLanes), Lanes);
+    const Lanes magnitude = rounded < 0.0 ? -rounded : rounded;
+    most = magnitude > most ? magnitude : most;
+  }
+  return std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+}
+
+}  // namespace
+
+void TruePeakMeter::addStretch(const double* frames, long n) {
+  // Inputs as the library sees them: rounded to single precision.
+  double* x = input_.data() + history_;  // x[i - back] reaches into the history
+  const long whole = (n + 3) / 4 * 4;
+  for (int c = 0; c < channels_; ++c) {
+    Channel& ch = channel_[static_cast<std::size_t>(c)];
+    std::copy(ch.history.begin(), ch.history.end(), input_.begin());
+    double samplePeak = ch.samplePeak;
+    for (long i = 0; i < n; ++i) {
+      const double v = frames[i * channels_ + c];
+      samplePeak = std::max(samplePeak, std::fabs(v));
+      x[i] = static_cast<double>(static_cast<float>(v));
+    }
+    ch.samplePeak = samplePeak;
+    std::fill(x + n, x + whole, 0.0);
+    double peak = ch.interpolatedPeak;
+    for (const Phase& p : phases_) {
+      const int taps = static_cast<int>(p.coeff.size());
+      if (whole > n) {
+        // Outputs past n would read the zero padding: count only the groups
+        // that lie wholly inside, and the rest one by one.
+        peak = phasePeak(x, whole - 4, p.coeff.data(), p.back.data(), taps, peak);
+        for (long i = whole - 4; i < n; ++i) {
+          double sum = 0.0;
+          for (int t = 0; t < taps; ++t) sum += x[i - p.back[t]] * p.coeff[t];
+          peak = std::max(peak, std::fabs(static_cast<double>(static_cast<float>(sum))));
+        }
+      } else {
+        peak = phasePeak(x, n, p.coeff.data(), p.back.data(), taps, peak);
+      }
+    }
+    ch.interpolatedPeak = peak;
+    for (int k = 0; k < history_; ++k)
+      ch.history[static_cast<std::size_t>(k)] = static_cast<float>(x[n - history_ + k]);
+  }
+}
+
+double TruePeakMeter::peak(int channel) const {
+  const Channel& ch = channel_[static_cast<std::size_t>(channel)];
+  return std::max(ch.samplePeak, ch.interpolatedPeak);
+}
+
+}  // namespace sorvan
