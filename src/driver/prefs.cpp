@@ -1,5 +1,6 @@
 #include "driver/prefs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -233,6 +234,9 @@ Preferences checkPreferences(std::string_view section, const PreScan& pre, const
     prefs.seed = saturateTo<std::uint32_t>(nextInteger(tok2, Tokenizer::kWords));
   });
   prefs.plot = hasLineOf(section, "plot");
+  forEachKeyword(section, "threads", [&](Tokenizer& tok2) {
+    prefs.threads = static_cast<int>(std::clamp<std::int64_t>(nextInteger(tok2, Tokenizer::kWords), 0, 256));
+  });
   int bits = 0;
   CodetoInt(section, "outbits", bits);
   prefs.outputBits = bits == 16 ? 16 : 24;

@@ -43,6 +43,7 @@ struct Preferences {
   int outputBits = 24;
   std::optional<std::uint32_t> seed;  // fixed dither seed ("seed")
   bool plot = false;                  // a line "plot": draw mix_<name>.svg
+  int threads = 0;                    // "threads": how many the render may use; 0 all cores
 };
 
 // Everything the check needs from earlier stages.

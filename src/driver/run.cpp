@@ -12,6 +12,7 @@
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "base/numeric.h"
 #include "base/output_file.h"
 #include "driver/outputs.h"
 #include "driver/prefs.h"
@@ -41,6 +42,7 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --check      read and check everything, print every warning, write nothing\n"
+    "  --threads N  use N threads (default: the preferences' threads, else all cores)\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
@@ -52,6 +54,7 @@ constexpr const char* kUsage =
 
 struct CommandLine {
   SessionPaths paths;
+  int threads = 0;  // 0: as the preferences say
   bool check = false;
   bool help = false;
   bool version = false;
@@ -68,6 +71,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
       positional.push_back(arg);
     } else if (arg == "--check") {
       cmd.check = true;
+    } else if (arg == "--threads" && i + 1 < argc && readInteger(argv[i + 1]) >= 1) {
+      cmd.threads = static_cast<int>(std::min<std::int64_t>(readInteger(argv[++i]), 256));
     } else if (arg == "--help") {
       cmd.help = true;
     } else if (arg == "--version") {
@@ -141,6 +146,13 @@ std::uint32_t ditherSeed(const Preferences& prefs) {
   return static_cast<std::uint32_t>(std::time(nullptr) % 3600);
 }
 
+// The command line's thread count, else the preferences', else every core.
+int renderThreads(const CommandLine& cmd, const Preferences& prefs) {
+  if (cmd.threads > 0) return cmd.threads;
+  if (prefs.threads > 0) return prefs.threads;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
                           const ChannelFlags& active, const Preferences& prefs, int verbosity) {
   RenderPlan plan;
@@ -163,7 +175,6 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
   plan.ditherModulus = prefs.ditherModulus;
   plan.ditherSeed = ditherSeed(prefs);
   plan.verbosity = verbosity;
-  plan.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   return plan;
 }
 
@@ -284,6 +295,7 @@ int run(const CommandLine& cmd) {
   const auto effects = readEffectStage(files, sources.rate, prefs);
 
   RenderPlan plan = makeRenderPlan(src.tracks, sources, active, prefs, verbosity);
+  plan.threads = renderThreads(cmd, prefs);
   const TapFile tap = planTapFile(files, *effects, prefs, inputs);
   plan.tapMode = tap.mode;
   const RenderInputs session{plan, script, *effects};

@@ -5,6 +5,8 @@
 
 #include "base/messages.h"
 #include "base/numeric.h"
+#include "engine/block_math.h"
+#include "engine/channel_stage.h"
 #include "engine/plot.h"
 #include "engine/strip.h"
 #include "filters/reverb_eq.h"
@@ -17,70 +19,7 @@
 namespace sorvan {
 namespace {
 
-constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at unity
 constexpr double kBusDivisor = 134217728.0;   // 2^27: buses stay in bus scale
-
-void addInto(Pair<std::int64_t>& into, const Pair<std::int64_t>& from, long n) {
-  std::int64_t* l = into.left.data();
-  std::int64_t* r = into.right.data();
-  const std::int64_t* fl = from.left.data();
-  const std::int64_t* fr = from.right.data();
-  for (long i = 0; i < n; ++i) {
-    l[i] += fl[i];
-    r[i] += fr[i];
-  }
-}
-
-// Adds a post-fader signal times g into a reverb send.
-void addSend(Pair<double>& send, const Pair<std::int64_t>& from, double g, long n) {
-  for (long i = 0; i < n; ++i) {
-    send.left[i] += static_cast<double>(from.left[i]) * g;
-    send.right[i] += static_cast<double>(from.right[i]) * g;
-  }
-}
-
-void toDoubles(const Pair<std::int64_t>& from, Pair<double>& to, long n) {
-  for (long i = 0; i < n; ++i) {
-    to.left[i] = static_cast<double>(from.left[i]);
-    to.right[i] = static_cast<double>(from.right[i]);
-  }
-}
-
-// Back to integers, truncating; sets `clip` once a frame leaves +-fullScale.
-void toIntegers(const Pair<double>& from, Pair<std::int64_t>& to, long n, double fullScale,
-                int& clip) {
-  long i = 0;
-  for (; i < n && clip == 0; ++i) {
-    const double l = from.left[i];
-    const double r = from.right[i];
-    if (l > fullScale || l < -fullScale || r > fullScale || r < -fullScale) clip = 1;
-    to.left[i] = truncateTo<std::int64_t>(l);
-    to.right[i] = truncateTo<std::int64_t>(r);
-  }
-  for (; i < n; ++i) {
-    to.left[i] = truncateTo<std::int64_t>(from.left[i]);
-    to.right[i] = truncateTo<std::int64_t>(from.right[i]);
-  }
-}
-
-void scale(Pair<double>& pair, double gain, long n) {
-  for (long i = 0; i < n; ++i) {
-    pair.left[i] *= gain;
-    pair.right[i] *= gain;
-  }
-}
-
-template <typename T>
-void meterPeaks(MixMeters& meters, int index, const T* left, const T* right, long n) {
-  double peakL = meters.peakL[index];
-  double peakR = meters.peakR[index];
-  for (long i = 0; i < n; ++i) {
-    peakL = std::max(peakL, std::fabs(static_cast<double>(left[i])));
-    peakR = std::max(peakR, std::fabs(static_cast<double>(right[i])));
-  }
-  meters.peakL[index] = peakL;
-  meters.peakR[index] = peakR;
-}
 
 // The three progress lines, when the render passes a quarter, a half and
 // three quarters of its length.
@@ -120,7 +59,8 @@ class BlockLoop {
  public:
   BlockLoop(const RenderInputs& in, RenderState& state, const SourceTable& sources,
             const RenderOutputs& out)
-      : plan_(in.plan),
+      : in_(in),
+        plan_(in.plan),
         script_(in.script),
         levels_(in.script.levels),
         routing_(in.script.routing),
@@ -132,18 +72,14 @@ class BlockLoop {
 
   void mixBlock(std::int64_t pos, long n) {
     clearBlock(n);
-    const double* vcaGains = s_.vcaGains.empty() ? nullptr : s_.vcaGains.data();
     fillVcas(pos, n);
-    for (int ch = 1; ch <= plan_.trackCount; ++ch) {
-      if (!s_.wanted[ch] || plan_.channels[ch].start >= pos + n) continue;
-      mixChannel(ch, pos, n, vcaGains);
-    }
-    mixSubmixes(pos, n, vcaGains);
+    mixChannels(in_, s_, sources_, out_.plot, pos, n);
+    mixSubmixes(pos, n);
     if (!reverbs_.masterFed() && reverbs_.anyInUse()) {
       runReverbs(n, true);
-      addInto(s_.masterPair, s_.reverb.returns, n);
+      addPairs(s_.masterPair, s_.reverb.returns, n);
     }
-    masterStage(pos, n, vcaGains);
+    masterStage(pos, n);
     s_.master.reduceBlock(s_.masterPair.left.data(), s_.masterPair.right.data(), pos, n);
     if (out_.plot)
       out_.plot->recordOutput(s_.master.encodedLeft(), s_.master.encodedRight(), pos, n);
@@ -176,23 +112,11 @@ class BlockLoop {
     }
   }
 
-  void mixChannel(int ch, std::int64_t pos, long n, const double* vcaGains) {
-    Pair<std::int64_t>& channel = s_.channel;
-    readChannel(ch, pos, n);
-    if (s_.hasProcessor[ch]) runStrip(ch, n, channel, kChannelFullScale);
-    applyFader(pos, n, ch, channel.left.data(), channel.right.data(), kChannelDivisor, vcaGains);
-    meterPeaks(s_.meters, ch, channel.left.data(), channel.right.data(), n);
-    for (int b = 0; b < kBusCount; ++b) {
-      if (routing_.matrix[ch][b] && routing_.busActive[b]) addInto(s_.buses[b], channel, n);
-    }
-    addReverbSends(ch, channel, n);
-  }
-
-  void mixSubmixes(std::int64_t pos, long n, const double* vcaGains) {
+  void mixSubmixes(std::int64_t pos, long n) {
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (levels_.submixVolume[k] && routing_.busActive[k])
-        applyFader(pos, n, kSubmixBase + k, s_.buses[k].left.data(), s_.buses[k].right.data(),
-                   kBusDivisor, vcaGains);
+        applyFader(script_, s_, out_.plot, kSubmixBase + k, pos, 0, n, n,
+                   s_.buses[k].left.data(), s_.buses[k].right.data(), kBusDivisor);
     }
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (routing_.busActive[k] && s_.hasProcessor[kSubmixBase + k])
@@ -200,62 +124,49 @@ class BlockLoop {
     }
     for (int b = 0; b < kBusCount; ++b) {
       if (!routing_.busActive[b]) continue;
-      addInto(s_.masterPair, s_.buses[b], n);
+      addPairs(s_.masterPair, s_.buses[b], n);
       if (b >= 1)
         meterPeaks(s_.meters, kSubmixBase + b, s_.buses[b].left.data(), s_.buses[b].right.data(),
                    n);
     }
     for (int k = 1; k <= kSubmixCount; ++k) {
-      if (routing_.busActive[k]) addReverbSends(kSubmixBase + k, s_.buses[k], n);
+      if (routing_.busActive[k])
+        addReverbSends(reverbs_, s_.reverb, kSubmixBase + k, s_.buses[k].left.data(),
+                       s_.buses[k].right.data(), n);
     }
   }
 
-  // The fader stage. While the mix is plotted, a plotted fader runs in short
-  // chunks and its played level is read after each; AUTOMATE gives the same
-  // samples however a block is divided, so the mix itself does not change.
-  void applyFader(std::int64_t pos, long n, int index, std::int64_t* left, std::int64_t* right,
-                  double divisor, const double* vcaGains) {
-    MixPlot* plot = out_.plot;
-    if (!plot || !plot->recordsFader(index)) {
-      AUTOMATE(pos, n, index, script_, s_.automation, left, right, divisor, vcaGains);
-      return;
-    }
-    for (long done = 0; done < n;) {
-      const long chunk = std::min(n - done, plot->chunkFrames());
-      AUTOMATE(pos + done, chunk, index, script_, s_.automation, left + done, right + done,
-               divisor, vcaGains ? vcaGains + done : nullptr);
-      done += chunk;
-      plot->recordFader(index, pos + done - 1,
-                        playedLevelDb(s_.automation.faders[index], levels_.panGainL[index],
-                                      levels_.panGainR[index]));
-    }
+  static void addPairs(Pair<std::int64_t>& into, const Pair<std::int64_t>& from, long n) {
+    addInto(into.left.data(), into.right.data(), from.left.data(), from.right.data(), n);
   }
 
   // The channel strip (or a submix strip) on an integer pair, in place.
   void runStrip(int index, long n, Pair<std::int64_t>& pair, double fullScale) {
-    Pair<double>& work = s_.work;
-    toDoubles(pair, work, n);
-    sorvan::runStrip(strips_.strip[index], s_.order[index], s_.strips[index], n,
-                     work.left.data(), work.right.data(), true);
+    double* l = s_.work.left.data();
+    double* r = s_.work.right.data();
+    toDoubles(pair.left.data(), pair.right.data(), l, r, n);
+    sorvan::runStrip(strips_.strip[index], s_.order[index], s_.strips[index], n, l, r, true);
     const double gain = levels_.effectsGain[index];
-    if (gain != 1.0) scale(work, gain, n);
-    toIntegers(work, pair, n, fullScale, s_.meters.clip[index]);
+    if (gain != 1.0) scale(l, r, gain, n);
+    toIntegers(l, r, pair.left.data(), pair.right.data(), n, fullScale, s_.meters.clip[index]);
   }
 
-  void masterStage(std::int64_t pos, long n, const double* vcaGains) {
+  void masterStage(std::int64_t pos, long n) {
     Pair<std::int64_t>& master = s_.masterPair;
-    Pair<double>& work = s_.work;
+    double* l = s_.work.left.data();
+    double* r = s_.work.right.data();
     if (levels_.masterVolume)
-      applyFader(pos, n, 0, master.left.data(), master.right.data(), kBusDivisor, vcaGains);
+      applyFader(script_, s_, out_.plot, 0, pos, 0, n, n, master.left.data(),
+                 master.right.data(), kBusDivisor);
     if (!s_.masterProcessing) return;
-    toDoubles(master, work, n);
-    sorvan::runStrip(strips_.strip[0], s_.order[0], s_.strips[0], n, work.left.data(),
-                     work.right.data(), false);
+    toDoubles(master.left.data(), master.right.data(), l, r, n);
+    sorvan::runStrip(strips_.strip[0], s_.order[0], s_.strips[0], n, l, r, false);
     if (reverbs_.masterFed()) feedReverbsFromMaster(n);
-    runMasterLimiter(strips_.strip[0], n, work.left.data(), work.right.data());
+    runMasterLimiter(strips_.strip[0], n, l, r);
     const double gain = levels_.effectsGain[0];
-    if (gain != 1.0) scale(work, gain, n);
-    toIntegers(work, master, n, kBusFullScale, s_.meters.clip[0]);
+    if (gain != 1.0) scale(l, r, gain, n);
+    toIntegers(l, r, master.left.data(), master.right.data(), n, kBusFullScale,
+               s_.meters.clip[0]);
   }
 
   void feedReverbsFromMaster(long n) {
@@ -285,18 +196,6 @@ class BlockLoop {
     }
     s_.meters.peakL[peak] = peakL;
     s_.meters.peakR[peak] = peakR;
-  }
-
-  // Post-fader sends of channel (or submix) `index`, including the return level.
-  void addReverbSends(int index, const Pair<std::int64_t>& from, long n) {
-    if (reverbs_.masterFed()) return;
-    ReverbRuntime& reverb = s_.reverb;
-    if (reverbs_.recursiveInUse && reverbs_.recursiveSendOn[index])
-      addSend(reverb.recursiveSend, from,
-              static_cast<double>(reverbs_.recursiveReturn * reverbs_.recursiveSend[index]), n);
-    if (reverbs_.tapInUse && reverbs_.tapSendOn[index])
-      addSend(reverb.tapSend, from,
-              static_cast<double>(reverbs_.tapReturn * reverbs_.tapSend[index]), n);
   }
 
   // Both reverbs over their sends into the return and spill pairs; the sends
@@ -329,8 +228,8 @@ class BlockLoop {
   // The tap file holds the recursive reverb's send (return level divided out)
   // or the summed return of both reverbs, in channel scale.
   void writeTap(long n) {
-    std::int64_t* l = s_.channel.left.data();
-    std::int64_t* r = s_.channel.right.data();
+    std::int64_t* l = s_.tapWords.left.data();
+    std::int64_t* r = s_.tapWords.right.data();
     const ReverbRuntime& reverb = s_.reverb;
     if (plan_.tapMode == 1) {
       const double divisor = static_cast<double>(reverbs_.recursiveReturn) * 256.0;
@@ -347,43 +246,7 @@ class BlockLoop {
     out_.tap->write(l, r, n);
   }
 
-  // Reads and decodes one block of channel ch into the channel pair: silence
-  // before the source starts and after it ends.
-  void readChannel(int ch, std::int64_t pos, long n) {
-    const SourceChannel& c = plan_.channels[ch];
-    std::int64_t* left = s_.channel.left.data();
-    std::int64_t* right = s_.channel.right.data();
-    const long k = c.start > pos ? static_cast<long>(c.start - pos) : 0;
-    const std::int64_t firstFrame = pos + k - c.start;
-    const long wantedFrames =
-        static_cast<long>(std::clamp<std::int64_t>(c.length - firstFrame, 0, n - k));
-    const bool decodable = c.channels == 1 || c.channels == 2;
-    std::fill(left, left + k, 0);
-    std::fill(right, right + k, 0);
-    SampleSource* source = sources_[ch];
-    if (s_.delayPanned[ch]) {
-      std::int64_t* mono = s_.mono.data();
-      const long got = wantedFrames > 0 && decodable && source
-                           ? source->read(firstFrame, wantedFrames, mono + k, nullptr)
-                           : 0;
-      std::fill(mono + k + got, mono + n, 0);
-      const long saveFrom = n < 256 ? n : n - 256;
-      DELAY_PAN(k, n, s_.delayPan[ch], mono, left, right, saveFrom);
-      // Past the data end the channel is silent, delayed tail included.
-      const std::int64_t endFrame = addSaturating(c.start, c.length);
-      for (long i = k; i < n; ++i) {
-        if (pos + i >= endFrame) left[i] = right[i] = 0;
-      }
-    } else {
-      const long got = wantedFrames > 0 && decodable && source
-                           ? source->read(firstFrame, wantedFrames, left + k, right + k)
-                           : 0;
-      std::fill(left + k + got, left + n, 0);
-      std::fill(right + k + got, right + n, 0);
-    }
-    if (pos + n > addSaturating(c.start, c.length)) s_.wanted[ch] = false;
-  }
-
+  const RenderInputs& in_;
   const RenderPlan& plan_;
   const MixScript& script_;
   const LevelTables& levels_;

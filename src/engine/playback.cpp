@@ -59,19 +59,24 @@ bool isSteady(const FaderTable& table, const FaderState& state, std::int64_t pos
   return next < pos || next >= pos + n;
 }
 
-void applySteady(double applyL, double applyR, const double* vcaRow, long n, std::int64_t* left,
-                 std::int64_t* right) {
-  if (vcaRow) {
+void applySteady(const SteadyGains& g, long n, std::int64_t* left, std::int64_t* right) {
+  if (g.vca) {
     for (long i = 0; i < n; ++i) {
-      left[i] = truncateTo<std::int64_t>(applyL * vcaRow[i] * static_cast<double>(left[i]));
-      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * vcaRow[i] * applyR);
+      left[i] = truncateTo<std::int64_t>(g.left * g.vca[i] * static_cast<double>(left[i]));
+      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * g.vca[i] * g.right);
     }
   } else {
     for (long i = 0; i < n; ++i) {
-      left[i] = truncateTo<std::int64_t>(applyL * static_cast<double>(left[i]));
-      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * applyR);
+      left[i] = truncateTo<std::int64_t>(g.left * static_cast<double>(left[i]));
+      right[i] = truncateTo<std::int64_t>(static_cast<double>(right[i]) * g.right);
     }
   }
+}
+
+const double* vcaRowOf(const MixScript& script, int channelIndex, const double* vcaGains) {
+  const int vca = script.routing.vcaAssignment[static_cast<std::size_t>(channelIndex)];
+  return (vcaGains != nullptr && vca >= 1 && vca < kVcaSlots) ? vcaGains + vca * kBlockFrames
+                                                              : nullptr;
 }
 
 // The fixed parts of one fader's gain.
@@ -223,37 +228,48 @@ void FillVCA(std::int64_t pos, long n, int vca, const LevelTables& tables, Autom
   }
 }
 
+bool steadyFader(std::int64_t pos, long n, int channelIndex, const MixScript& script,
+                 AutomationState& state, const std::int64_t* left, const std::int64_t* right,
+                 double divisor, const double* vcaGains, SteadyGains& gains) {
+  if (channelIndex < 0 || channelIndex >= kLevelSlots || n <= 0) return false;
+  const auto c = static_cast<std::size_t>(channelIndex);
+  const LevelTables& levels = script.levels;
+  FaderPlayback& f = state.faders[c];
+  const double polarity = static_cast<double>(levels.polarity[c]);
+  const double target = static_cast<double>(f.cursor.target);
+  if (!isSteady(levels.faders[c], f.cursor, pos, n) ||
+      f.ApplyLeft != sideGain(polarity, target, levels.panGainL[c], divisor) ||
+      f.ApplyRight != sideGain(polarity, target, levels.panGainR[c], divisor))
+    return false;
+  // Every zero crossing would recompute the gains it already has, so one
+  // pass applies them; only the last sample's signs are carried on.
+  f.OldPolarL = signOf(left[n - 1]);
+  f.OldPolarR = signOf(right[n - 1]);
+  gains = SteadyGains{f.ApplyLeft, f.ApplyRight, vcaRowOf(script, channelIndex, vcaGains)};
+  return true;
+}
+
 void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& script,
               AutomationState& state, std::int64_t* left, std::int64_t* right, double divisor,
               const double* vcaGains) {
   if (channelIndex < 0 || channelIndex >= kLevelSlots || n <= 0) return;
   const auto c = static_cast<std::size_t>(channelIndex);
   const LevelTables& levels = script.levels;
-  const FaderTable& table = levels.faders[c];
   FaderPlayback& f = state.faders[c];
-  const SideGains g{static_cast<double>(levels.polarity[c]), levels.panGainL[c],
-                    levels.panGainR[c], divisor};
-  const int vca = script.routing.vcaAssignment[c];
-  const double* vcaRow =
-      (vcaGains != nullptr && vca >= 1 && vca < kVcaSlots) ? vcaGains + vca * kBlockFrames : nullptr;
-
   // At the song's first sample both gains must be set whatever the signal.
   if (pos == 0) {
     f.OldPolarL = -signOf(left[0]);
     f.OldPolarR = -signOf(right[0]);
   }
-  const double target = static_cast<double>(f.cursor.target);
-  if (isSteady(table, f.cursor, pos, n) &&
-      f.ApplyLeft == sideGain(g.polarity, target, g.panL, divisor) &&
-      f.ApplyRight == sideGain(g.polarity, target, g.panR, divisor)) {
-    // Every zero crossing would recompute the gains it already has, so one
-    // pass applies them; only the last sample's signs are carried on.
-    f.OldPolarL = signOf(left[n - 1]);
-    f.OldPolarR = signOf(right[n - 1]);
-    applySteady(f.ApplyLeft, f.ApplyRight, vcaRow, n, left, right);
+  SteadyGains steady;
+  if (steadyFader(pos, n, channelIndex, script, state, left, right, divisor, vcaGains, steady)) {
+    applySteady(steady, n, left, right);
     return;
   }
-  automateSamples(pos, n, table, f, g, vcaRow, left, right);
+  const SideGains g{static_cast<double>(levels.polarity[c]), levels.panGainL[c],
+                    levels.panGainR[c], divisor};
+  automateSamples(pos, n, levels.faders[c], f, g, vcaRowOf(script, channelIndex, vcaGains), left,
+                  right);
 }
 
 double playedLevelDb(const FaderPlayback& fader, float panGainL, float panGainR) {

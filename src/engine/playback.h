@@ -71,6 +71,22 @@ void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& scrip
               AutomationState& state, std::int64_t* left, std::int64_t* right, double divisor,
               const double* vcaGains);
 
+// The gains a fader holds over a stretch in which it does not move.
+struct SteadyGains {
+  double left = 0.0, right = 0.0;
+  const double* vca = nullptr;  // the VCA's gains over the stretch, when assigned
+};
+
+// Whether fader `channelIndex` holds still over the n samples from pos: no
+// ramp runs, no entry is reached, and a zero crossing would recompute the
+// gains it already has. Then every sample gets the same gains (and those of
+// its VCA): they are given in `gains`, and the signs the fader carries on are
+// taken from the last samples, as AUTOMATE would leave them. Arguments as for
+// AUTOMATE.
+bool steadyFader(std::int64_t pos, long n, int channelIndex, const MixScript& script,
+                 AutomationState& state, const std::int64_t* left, const std::int64_t* right,
+                 double divisor, const double* vcaGains, SteadyGains& gains);
+
 // The level in dB a fader played at its last sample: the louder of the sides
 // that its pan lets through.
 double playedLevelDb(const FaderPlayback& fader, float panGainL, float panGainR);

@@ -55,12 +55,43 @@ void prepareChannels(const RenderInputs& in, RenderState& s) {
   s.delayPan.resize(kMaxTracks + 1);
   for (int ch = 1; ch <= kMaxTracks; ++ch)
     s.delayPan[ch] = delayPanChannel(levels.panPosition[ch], in.plan.sampleRate);
-  s.mono.assign(kBlockFrames, 0);
+}
+
+// Channels whose sends are added once every thread has done the stretch: in
+// channel order, as one thread would have added them.
+void prepareSends(const RenderInputs& in, RenderState& s) {
+  const ReverbSettings& r = in.effects.reverbs;
+  s.sendSlot.fill(-1);
+  if (r.masterFed() || s.workers.size() < 2) return;
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
+    const bool sends = (r.recursiveInUse && r.recursiveSendOn[ch]) || (r.tapInUse && r.tapSendOn[ch]);
+    if (!s.wanted[ch] || !sends) continue;
+    s.sendSlot[ch] = static_cast<int>(s.sendChannels.size());
+    s.sendChannels.push_back(ch);
+  }
+  s.sendStretches.resize(s.sendChannels.size());
+  for (auto& stretch : s.sendStretches) stretch.allocate(kStretchFrames);
+}
+
+void prepareWorkers(const RenderInputs& in, RenderState& s) {
+  int channels = 0;
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch) channels += s.wanted[ch] ? 1 : 0;
+  const int threads = std::max(1, std::min(in.plan.threads, channels));
+  s.workers.resize(static_cast<std::size_t>(threads));
+  for (ChannelWorker& w : s.workers) {
+    w.channel.allocate(kStretchFrames);
+    w.work.allocate(kStretchFrames);
+    if (!s.delayPan.empty()) w.mono.assign(kStretchFrames, 0);
+    if (threads == 1) continue;
+    w.buses.resize(kBusCount);
+    for (int b = 0; b < kBusCount; ++b)
+      if (in.script.routing.busActive[b]) w.buses[b].allocate(kStretchFrames);
+  }
 }
 
 void allocateBuffers(const RenderInputs& in, RenderState& s) {
   const Routing& routing = in.script.routing;
-  s.channel.allocate();
+  if (in.plan.tapMode != 0) s.tapWords.allocate();
   s.work.allocate();
   s.masterPair.allocate();
   for (int b = 0; b < kBusCount; ++b) {
@@ -89,6 +120,8 @@ std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
     s.hasProcessor[index] = strips.hasProcessor(static_cast<int>(index));
   }
   prepareChannels(in, s);
+  prepareWorkers(in, s);
+  prepareSends(in, s);
   s.masterProcessing = strips.hasProcessor(0) || strips.masterStripInUse ||
                        in.script.levels.masterStripUsed || reverbs.masterFed();
   allocateBuffers(in, s);

@@ -33,19 +33,34 @@ struct RenderInputs {
   const EffectSettings& effects;
 };
 
-// A stereo pair of one block: two separate arrays, left and right.
+// Channels are mixed in stretches of this many frames, all channels per
+// stretch, so that what a stretch sums stays in the cache.
+inline constexpr long kStretchFrames = 4096;
+
+// A stereo pair: two separate arrays, left and right, of one block (or of
+// one stretch).
 template <typename T>
 struct Pair {
   std::vector<T> left, right;
-  void allocate() {
-    left.assign(kBlockFrames, T{});
-    right.assign(kBlockFrames, T{});
+  void allocate(long frames = kBlockFrames) {
+    left.assign(static_cast<std::size_t>(frames), T{});
+    right.assign(static_cast<std::size_t>(frames), T{});
   }
   void clear(long n) {
     std::fill_n(left.begin(), n, T{});
     std::fill_n(right.begin(), n, T{});
   }
   bool allocated() const { return !left.empty(); }
+};
+
+// What one thread of the channel stage works in: a stretch of one channel,
+// and its own share of the bus sums (integer, so the shares add up exactly
+// in any order).
+struct ChannelWorker {
+  Pair<std::int64_t> channel;
+  Pair<double> work;
+  std::vector<std::int64_t> mono;                // a delay-panned channel's samples
+  std::vector<Pair<std::int64_t>> buses;         // by bus, one stretch each, when shared
 };
 
 // The two reverbs: which run, their fixed geometry, their lines, the send
@@ -70,18 +85,27 @@ struct RenderState {
   std::array<bool, kStripCount> hasProcessor{};    // by channel index
   std::array<bool, kMaxTracks + 1> delayPanned{};
   std::vector<DelayPanChannel> delayPan;           // by track channel, when any is delay-panned
+  std::array<int, kMaxTracks + 1> sendSlot{};      // index into sendStretches, -1 none
   bool masterProcessing = false;                   // strip, reverbs or effects gain on the master
   ReverbRuntime reverb;
   MasterOutput master;
   MixMeters meters;
 
+  // The channel stage: one worker per thread; the channels that feed a
+  // reverb send, in channel order, with the stretch each leaves for the sends
+  // (added in channel order once every thread is done); which channels read
+  // short in the current block.
+  std::vector<ChannelWorker> workers;
+  std::vector<int> sendChannels;
+  std::vector<Pair<std::int64_t>> sendStretches;
+  std::array<bool, kMaxTracks + 1> readShort{};
+
   // Block buffers.
-  Pair<std::int64_t> channel;
+  Pair<std::int64_t> tapWords;
   Pair<double> work;
   Pair<std::int64_t> masterPair;
   std::vector<Pair<std::int64_t>> buses = std::vector<Pair<std::int64_t>>(kBusCount);
   std::vector<double> vcaGains;       // kVcaSlots rows of one block, when a VCA is active
-  std::vector<std::int64_t> mono;     // a delay-panned channel's decoded samples
 };
 
 // Builds the state of one render and makes every check that can refuse it

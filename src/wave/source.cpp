@@ -75,12 +75,14 @@ long WaveFileSource::read(std::int64_t first, long count, std::int64_t* left,
     done += got;
     if (got < want) break;
   }
-  if (done < count && !warned_) {
-    warned_ = true;
-    say(">> Warning: %s holds fewer frames than its header said; the missing frames are silent.\n",
-        path_.c_str());
-  }
   return done;
+}
+
+void WaveFileSource::reportShortRead() {
+  if (warned_) return;
+  warned_ = true;
+  say(">> Warning: %s holds fewer frames than its header said; the missing frames are silent.\n",
+      path_.c_str());
 }
 
 MemorySource::MemorySource(int channels, std::vector<std::int64_t> interleaved)

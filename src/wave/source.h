@@ -19,13 +19,18 @@ class SampleSource {
   // Frames first .. first+count-1. A stereo source fills left and right; a
   // mono source fills left, and right with the same samples when it is given.
   // Returns the frames delivered: fewer only where the recording ends early.
+  // Safe to call from any one thread at a time.
   virtual long read(std::int64_t first, long count, std::int64_t* left, std::int64_t* right) = 0;
+
+  // Says (once) that a read delivered fewer frames than asked for. Reads do
+  // not print, so that the mix can say it in channel order.
+  virtual void reportShortRead() {}
 };
 
 // A WAVE recording whose header has been read, with one positioned read per
 // stretch of frames. A file that vanished or was replaced by something other
 // than a regular file since its header was read gives silence; a file that
-// holds fewer frames than its header promised says so once.
+// holds fewer frames than its header promised says so.
 class WaveFileSource final : public SampleSource {
  public:
   WaveFileSource(std::string path, const SourceAttributes& attributes);
@@ -34,6 +39,7 @@ class WaveFileSource final : public SampleSource {
   WaveFileSource& operator=(const WaveFileSource&) = delete;
 
   long read(std::int64_t first, long count, std::int64_t* left, std::int64_t* right) override;
+  void reportShortRead() override;
 
   // Closes the file; a failing close says so and the run goes on.
   void close();

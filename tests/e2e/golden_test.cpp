@@ -89,21 +89,18 @@ struct Golden {
   const char* hashes;   // "file hash" lines, the printed text as "stdout"
 };
 
-// Renders the session and lists the hash of every file it wrote and of what
-// it printed, sorted by name.
-std::string renderAndHash(const Golden& g) {
-  Session s;
-  writeSources(s);
-  s.files(g.tracks ? g.tracks : kTracks, tabs(g.faders), tabs(g.prefs));
-  if (*g.folders) s.shell(std::string("mkdir -p ") + g.folders);
+// Renders with `args` and lists the hash of every file the run wrote and of
+// what it printed, sorted by name; the files are removed again.
+std::string renderAndHash(const Session& s, const std::string& args) {
   const Snapshot before = snapshot(s);
-  const RunResult r = s.run();
+  const RunResult r = s.run(args);
   EXPECT_EQ(r.status, 0) << r.out;
   if (std::getenv("GOLDEN_SHOW")) std::printf("%s\n", r.out.c_str());
   std::string list;
   for (const auto& [name, bytes] : snapshot(s)) {
     if (before.count(name) || bytes == "<folder>") continue;
     list += name + " " + hashOf(withoutProcessingTime(bytes)) + "\n";
+    std::remove(s.path(name).c_str());
   }
   return list + "stdout " + hashOf(withoutProcessingTime(r.out)) + "\n";
 }
@@ -112,8 +109,15 @@ void PrintTo(const Golden& g, std::ostream* os) { *os << g.name; }
 
 class GoldenSession : public ::testing::TestWithParam<Golden> {};
 
+// The same bytes however many threads share the work.
 TEST_P(GoldenSession, WritesTheSameBytes) {
-  EXPECT_EQ(renderAndHash(GetParam()), GetParam().hashes);
+  const Golden& g = GetParam();
+  Session s;
+  writeSources(s);
+  s.files(g.tracks ? g.tracks : kTracks, tabs(g.faders), tabs(g.prefs));
+  if (*g.folders) s.shell(std::string("mkdir -p ") + g.folders);
+  for (int threads : {1, 2, 8})
+    EXPECT_EQ(renderAndHash(s, "--threads " + std::to_string(threads)), g.hashes) << threads;
 }
 
 const Golden kGolden[] = {
@@ -256,48 +260,43 @@ INSTANTIATE_TEST_SUITE_P(Small, GoldenSession, ::testing::ValuesIn(kGolden),
 
 // The benchmark's three scenarios on a small corpus of its shape: stereo 24-bit
 // tracks at unity, then with a full strip on each, then feeding both reverbs.
-std::string benchHashes(const std::string& extra) {
+TEST(GoldenBench, PlainStripAndReverbScenarios) {
   constexpr int kTracks = 4;
   Session s;
-  std::string tracks = "begin\n", faders = "begin\nbench\nt|0|0|0\n";
+  std::string tracks = "begin\n", faders = "begin\nbench\nt|0|0|0\n", strip, reverb;
   for (int i = 1; i <= kTracks; ++i) {
     const std::string n = std::to_string(i);
     writeSource(s, "t" + n + ".wav", 48000, 24, 2,
                 programme(96000, 2, static_cast<std::uint32_t>(i + 10), 0.05));
     tracks += "t" + n + " t" + n + ".wav +\n";
     faders += "v|" + n + "|0\n";
-  }
-  s.files(tracks + "end\n", tabs(faders + extra + "end\n"),
-          tabs("begin\npre|off\ndither|0\nverbo|0\nend\n"));
-  const RunResult r = s.run();
-  EXPECT_EQ(r.status, 0) << r.out;
-  return "bench.wav " + hashOf(s.read("bench.wav")) + "\nstats_bench.txt " +
-         hashOf(withoutProcessingTime(s.read("stats_bench.txt"))) + "\nstdout " + hashOf(r.out) +
-         "\n";
-}
-
-TEST(GoldenBench, PlainStripAndReverbScenarios) {
-  std::string strip, reverb;
-  for (int i = 1; i <= 4; ++i) {
-    const std::string n = std::to_string(i);
     strip += "hp|" + n + "|30\nband1|" + n + "|120|2|1\nband2|" + n + "|500|-3|1.4\nband3|" + n +
              "|2000|3|0.7\nband4|" + n + "|6000|-2|2\nhshelf|" + n + "|9000|2|0.7\nlshelf|" +
              n + "|80|-2|0.7\n" + (i % 2 ? "comp|" : "rms|") + n + "|-46|5|80|3\n";
     reverb += "rev|" + n + "|-10\ntrev|" + n + "|-10\n";
   }
   reverb += "rtn|-6|75\ntrtn|-6|60|3\n";
-  EXPECT_EQ(benchHashes(""),
+  s.write("prefs.txt", tabs("begin\npre|off\ndither|0\nverbo|0\nend\n"));
+  s.write("tracks.txt", tracks + "end\n");
+  const auto scenario = [&](const std::string& extra, int threads) {
+    s.write("faders.txt", tabs(faders + extra + "end\n"));
+    return renderAndHash(s, "--threads " + std::to_string(threads));
+  };
+  EXPECT_EQ(scenario("", 1),
             "bench.wav b7ee454f54fb96f4\n"
-     "stats_bench.txt 4fbecdeace6624f2\n"
-     "stdout af63c74c8601c8dd\n");
-  EXPECT_EQ(benchHashes(strip),
+            "faders_bench.txt 757fc79db568e184\n"
+            "stats_bench.txt 4fbecdeace6624f2\n"
+            "stdout af63c74c8601c8dd\n");
+  EXPECT_EQ(scenario(strip, 8),
             "bench.wav e6da93bf0183d4d9\n"
-     "stats_bench.txt 16f41b6aee5121cd\n"
-     "stdout af63c74c8601c8dd\n");
-  EXPECT_EQ(benchHashes(reverb),
+            "faders_bench.txt 82ec4fa6e9b9edea\n"
+            "stats_bench.txt 16f41b6aee5121cd\n"
+            "stdout af63c74c8601c8dd\n");
+  EXPECT_EQ(scenario(reverb, 3),
             "bench.wav 4f22584ed533b1f3\n"
-     "stats_bench.txt 1576aa5358146c01\n"
-     "stdout af63c74c8601c8dd\n");
+            "faders_bench.txt c53dbc137fb764e6\n"
+            "stats_bench.txt 1576aa5358146c01\n"
+            "stdout af63c74c8601c8dd\n");
 }
 
 // The demo session exactly as `make demo` renders it.
@@ -305,15 +304,7 @@ TEST(GoldenDemo, RendersTheDemoSong) {
   Session s;
   s.shell("mkdir -p out && '" SORVAN_DEMO_GEN "' out/audio >/dev/null && cp '" SORVAN_SOURCE_DIR
           "'/demo/*.txt .");
-  const Snapshot before = snapshot(s);
-  const RunResult r = s.run("tracks.txt faders.txt prefs.txt");
-  EXPECT_EQ(r.status, 0) << r.out;
-  std::string list;
-  for (const auto& [name, bytes] : snapshot(s)) {
-    if (before.count(name) || bytes == "<folder>") continue;
-    list += name + " " + hashOf(withoutProcessingTime(bytes)) + "\n";
-  }
-  EXPECT_EQ(list + "stdout " + hashOf(r.out) + "\n",
+  EXPECT_EQ(renderAndHash(s, "tracks.txt faders.txt prefs.txt"),
             "out/demo_mix.wav 93403360038626f4\n"
      "out/faders_demo_mix.txt c217cbf91c1904af\n"
      "out/mix_demo_mix.svg ce31e4632aae9b94\n"

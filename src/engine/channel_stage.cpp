@@ -1,0 +1,305 @@
+#include "engine/channel_stage.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include <omp.h>
+
+#include "base/numeric.h"
+#include "engine/block_math.h"
+#include "engine/playback.h"
+#include "engine/plot.h"
+#include "engine/strip.h"
+#include "script/effect_settings.h"
+#include "script/script.h"
+
+namespace sorvan {
+namespace {
+
+constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at unity
+
+// A channel at a steady fader in one sweep: the gains (and its VCA's), the
+// peak meter and the sum into one bus. The arithmetic is AUTOMATE's; its
+// products cannot leave the 64-bit range, since decoded samples stay within
+// 2^31 and a side's gain within 2^12.
+void steadyIntoBus(const SteadyGains& g, const std::int64_t* left, const std::int64_t* right,
+                   long n, std::int64_t* busL, std::int64_t* busR, MixMeters& meters, int ch) {
+  std::uint64_t peakL = 0, peakR = 0;
+  const auto magnitude = [](std::int64_t v) {
+    return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  };
+  if (g.vca == nullptr && g.left == 256.0 && g.right == 256.0) {
+    // Unity, centre: an exact shift.
+    for (long i = 0; i < n; ++i) {
+      const std::int64_t l = left[i] * 256, r = right[i] * 256;
+      peakL = std::max(peakL, magnitude(l));
+      peakR = std::max(peakR, magnitude(r));
+      busL[i] += l;
+      busR[i] += r;
+    }
+  } else {
+    for (long i = 0; i < n; ++i) {
+      const double vca = g.vca ? g.vca[i] : 1.0;
+      const auto l = static_cast<std::int64_t>(
+          g.vca ? g.left * vca * static_cast<double>(left[i]) : g.left * static_cast<double>(left[i]));
+      const auto r = static_cast<std::int64_t>(g.vca ? static_cast<double>(right[i]) * vca * g.right
+                                                     : static_cast<double>(right[i]) * g.right);
+      peakL = std::max(peakL, magnitude(l));
+      peakR = std::max(peakR, magnitude(r));
+      busL[i] += l;
+      busR[i] += r;
+    }
+  }
+  // The largest magnitude, converted once, is the largest of the converted.
+  meters.peakL[ch] = std::max(meters.peakL[ch], static_cast<double>(peakL));
+  meters.peakR[ch] = std::max(meters.peakR[ch], static_cast<double>(peakR));
+}
+
+class ChannelStage {
+ public:
+  ChannelStage(const RenderInputs& in, RenderState& state, const SourceTable& sources,
+               MixPlot* plot, std::int64_t pos, long n)
+      : in_(in), s_(state), sources_(sources), plot_(plot), pos_(pos), n_(n) {}
+
+  void run() {
+    for (int ch = 1; ch <= in_.plan.trackCount; ++ch) {
+      if (s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_) list_[count_++] = ch;
+    }
+    if (s_.workers.size() == 1) {
+      for (long from = 0; from < n_; from += kStretchFrames) {
+        const long m = std::min(kStretchFrames, n_ - from);
+        for (int k = 0; k < count_; ++k) mixChannel(list_[k], from, m, s_.workers[0], true);
+      }
+    } else {
+      runShared();
+    }
+    finishBlock();
+  }
+
+ private:
+  // The channels of each stretch are shared out among the threads; once all
+  // are done, the threads' bus sums and the channels' sends are added, each
+  // thread over its own share of the stretch's frames.
+  void runShared() {
+    const int threads = static_cast<int>(s_.workers.size());
+#pragma omp parallel num_threads(threads)
+    {
+      ChannelWorker& w = s_.workers[static_cast<std::size_t>(omp_get_thread_num())];
+      for (long from = 0; from < n_; from += kStretchFrames) {
+        const long m = std::min(kStretchFrames, n_ - from);
+        for (Pair<std::int64_t>& bus : w.buses)
+          if (bus.allocated()) bus.clear(m);
+#pragma omp for schedule(dynamic, 1)
+        for (int k = 0; k < count_; ++k) mixChannel(list_[k], from, m, w, false);
+#pragma omp for schedule(static)
+        for (int part = 0; part < threads; ++part) {
+          const long first = m * part / threads, last = m * (part + 1) / threads;
+          gatherStretch(from, first, last - first);
+        }
+      }
+    }
+  }
+
+  // Frames [first, first + count) of the stretch at `from`: every thread's bus
+  // sums, then the sends of the channels in channel order.
+  void gatherStretch(long from, long first, long count) {
+    const Routing& routing = in_.script.routing;
+    for (int b = 0; b < kBusCount; ++b) {
+      if (!routing.busActive[b]) continue;
+      std::int64_t* l = s_.buses[b].left.data() + from + first;
+      std::int64_t* r = s_.buses[b].right.data() + from + first;
+      for (const ChannelWorker& w : s_.workers)
+        addInto(l, r, w.buses[b].left.data() + first, w.buses[b].right.data() + first, count);
+    }
+    ReverbRuntime& reverb = s_.reverb;
+    for (std::size_t k = 0; k < s_.sendChannels.size(); ++k) {
+      const int ch = s_.sendChannels[k];
+      if (!s_.wanted[ch] || in_.plan.channels[ch].start >= pos_ + n_) continue;
+      const Pair<std::int64_t>& stretch = s_.sendStretches[k];
+      addReverbSendsAt(reverb, ch, stretch.left.data() + first, stretch.right.data() + first,
+                       from + first, count);
+    }
+  }
+
+  void addReverbSendsAt(ReverbRuntime& reverb, int index, const std::int64_t* left,
+                        const std::int64_t* right, long at, long count) {
+    const ReverbSettings& r = in_.effects.reverbs;
+    if (r.recursiveInUse && r.recursiveSendOn[index])
+      addSend(reverb.recursiveSend.left.data() + at, reverb.recursiveSend.right.data() + at, left,
+              right, static_cast<double>(r.recursiveReturn * r.recursiveSend[index]), count);
+    if (r.tapInUse && r.tapSendOn[index])
+      addSend(reverb.tapSend.left.data() + at, reverb.tapSend.right.data() + at, left, right,
+              static_cast<double>(r.tapReturn * r.tapSend[index]), count);
+  }
+
+  // One channel over frames [from, from + m) of the block. `direct`: this is
+  // the only thread, so it adds into the block's buses and sends itself.
+  void mixChannel(int ch, long from, long m, ChannelWorker& w, bool direct) {
+    std::int64_t* left = w.channel.left.data();
+    std::int64_t* right = w.channel.right.data();
+    read(ch, from, m, w);
+    const bool plotted = plot_ && plot_->recordsFader(ch);
+    const double* vca = s_.vcaGains.empty() ? nullptr : s_.vcaGains.data() + from;
+    const int bus = onlyBus(ch);
+    SteadyGains steady;
+    if (!s_.hasProcessor[ch] && !plotted && bus >= 0 && s_.sendSlot[ch] < 0 &&
+        !(direct && hasSends(ch)) &&
+        steadyFader(pos_ + from, m, ch, in_.script, s_.automation, left, right, kChannelDivisor,
+                    vca, steady)) {
+      Pair<std::int64_t>& target = direct ? s_.buses[bus] : w.buses[bus];
+      const long at = direct ? from : 0;
+      steadyIntoBus(steady, left, right, m, target.left.data() + at, target.right.data() + at,
+                    s_.meters, ch);
+      return;
+    }
+    if (s_.hasProcessor[ch]) runStrip(ch, m, w);
+    applyFader(in_.script, s_, plot_, ch, pos_, from, m, n_, left, right, kChannelDivisor);
+    meterPeaks(s_.meters, ch, left, right, m);
+    const Routing& routing = in_.script.routing;
+    for (int b = 0; b < kBusCount; ++b) {
+      if (!routing.matrix[ch][b] || !routing.busActive[b]) continue;
+      Pair<std::int64_t>& target = direct ? s_.buses[b] : w.buses[b];
+      const long at = direct ? from : 0;
+      addInto(target.left.data() + at, target.right.data() + at, left, right, m);
+    }
+    if (direct) {
+      if (!in_.effects.reverbs.masterFed()) addReverbSendsAt(s_.reverb, ch, left, right, from, m);
+    } else if (s_.sendSlot[ch] >= 0) {
+      Pair<std::int64_t>& stretch = s_.sendStretches[static_cast<std::size_t>(s_.sendSlot[ch])];
+      std::copy_n(left, m, stretch.left.begin());
+      std::copy_n(right, m, stretch.right.begin());
+    }
+  }
+
+  bool hasSends(int ch) const {
+    const ReverbSettings& r = in_.effects.reverbs;
+    return !r.masterFed() &&
+           ((r.recursiveInUse && r.recursiveSendOn[ch]) || (r.tapInUse && r.tapSendOn[ch]));
+  }
+
+  // The one active bus a channel feeds, or -1 when it feeds several.
+  int onlyBus(int ch) const {
+    const Routing& routing = in_.script.routing;
+    int only = -1;
+    for (int b = 0; b < kBusCount; ++b) {
+      if (!routing.matrix[ch][b] || !routing.busActive[b]) continue;
+      if (only >= 0) return -1;
+      only = b;
+    }
+    return only;
+  }
+
+  void runStrip(int ch, long m, ChannelWorker& w) {
+    std::int64_t* left = w.channel.left.data();
+    std::int64_t* right = w.channel.right.data();
+    double* l = w.work.left.data();
+    double* r = w.work.right.data();
+    toDoubles(left, right, l, r, m);
+    sorvan::runStrip(in_.effects.strips.strip[ch], s_.order[ch], s_.strips[ch], m, l, r, true);
+    const double gain = in_.script.levels.effectsGain[ch];
+    if (gain != 1.0) scale(l, r, gain, m);
+    toIntegers(l, r, left, right, m, kChannelFullScale, s_.meters.clip[ch]);
+  }
+
+  // Reads and decodes frames [from, from + m) of the block into the worker's
+  // channel pair: silence before the source starts and after it ends.
+  void read(int ch, long from, long m, ChannelWorker& w) {
+    const SourceChannel& c = in_.plan.channels[ch];
+    const std::int64_t pos = pos_ + from;
+    std::int64_t* left = w.channel.left.data();
+    std::int64_t* right = w.channel.right.data();
+    const long k = c.start > pos ? static_cast<long>(std::min<std::int64_t>(c.start - pos, m)) : 0;
+    const std::int64_t firstFrame = pos + k - c.start;
+    const long wanted =
+        static_cast<long>(std::clamp<std::int64_t>(c.length - firstFrame, 0, m - k));
+    const bool decodable = c.channels == 1 || c.channels == 2;
+    SampleSource* source = sources_[ch];
+    const bool reads = wanted > 0 && decodable && source;
+    std::fill(left, left + k, 0);
+    std::fill(right, right + k, 0);
+    if (!s_.delayPanned[ch]) {
+      const long got = reads ? source->read(firstFrame, wanted, left + k, right + k) : 0;
+      if (got < wanted && reads) s_.readShort[ch] = true;
+      std::fill(left + k + got, left + m, 0);
+      std::fill(right + k + got, right + m, 0);
+      return;
+    }
+    std::int64_t* mono = w.mono.data();
+    std::fill(mono, mono + k, 0);
+    const long got = reads ? source->read(firstFrame, wanted, mono + k, nullptr) : 0;
+    if (got < wanted && reads) s_.readShort[ch] = true;
+    std::fill(mono + k + got, mono + m, 0);
+    DELAY_PAN(m, s_.delayPan[ch], mono, left, right);
+    // Past the data end the channel is silent, delayed tail included.
+    const std::int64_t endFrame = addSaturating(c.start, c.length);
+    for (long i = 0; i < m; ++i) {
+      if (pos + i >= endFrame) left[i] = right[i] = 0;
+    }
+  }
+
+  // Says, in channel order, which channels read short, and lets go of the
+  // channels whose recordings ended in this block.
+  void finishBlock() {
+    for (int k = 0; k < count_; ++k) {
+      const int ch = list_[k];
+      if (s_.readShort[ch]) sources_[ch]->reportShortRead();
+      s_.readShort[ch] = false;
+      const SourceChannel& c = in_.plan.channels[ch];
+      if (pos_ + n_ > addSaturating(c.start, c.length)) s_.wanted[ch] = false;
+    }
+  }
+
+  const RenderInputs& in_;
+  RenderState& s_;
+  const SourceTable& sources_;
+  MixPlot* plot_;
+  std::int64_t pos_;
+  long n_;
+  std::array<int, kMaxTracks> list_{};  // the channels this block reads, in order
+  int count_ = 0;
+};
+
+}  // namespace
+
+void addReverbSends(const ReverbSettings& reverbs, ReverbRuntime& reverb, int index,
+                    const std::int64_t* left, const std::int64_t* right, long n) {
+  if (reverbs.masterFed()) return;
+  if (reverbs.recursiveInUse && reverbs.recursiveSendOn[index])
+    addSend(reverb.recursiveSend.left.data(), reverb.recursiveSend.right.data(), left, right,
+            static_cast<double>(reverbs.recursiveReturn * reverbs.recursiveSend[index]), n);
+  if (reverbs.tapInUse && reverbs.tapSendOn[index])
+    addSend(reverb.tapSend.left.data(), reverb.tapSend.right.data(), left, right,
+            static_cast<double>(reverbs.tapReturn * reverbs.tapSend[index]), n);
+}
+
+void applyFader(const MixScript& script, RenderState& state, MixPlot* plot, int index,
+                std::int64_t pos, long from, long n, long blockFrames, std::int64_t* left,
+                std::int64_t* right, double divisor) {
+  const double* vca = state.vcaGains.empty() ? nullptr : state.vcaGains.data() + from;
+  if (!plot || !plot->recordsFader(index)) {
+    AUTOMATE(pos + from, n, index, script, state.automation, left, right, divisor, vca);
+    return;
+  }
+  const long chunk = plot->chunkFrames();
+  for (long done = 0; done < n;) {
+    const long at = from + done;  // in the block
+    const long boundary = std::min(blockFrames, (at / chunk + 1) * chunk);
+    const long part = std::min(from + n, boundary) - at;
+    AUTOMATE(pos + at, part, index, script, state.automation, left + done, right + done, divisor,
+             vca ? vca + done : nullptr);
+    done += part;
+    if (at + part == boundary) {
+      const LevelTables& levels = script.levels;
+      plot->recordFader(index, pos + boundary - 1,
+                        playedLevelDb(state.automation.faders[index], levels.panGainL[index],
+                                      levels.panGainR[index]));
+    }
+  }
+}
+
+void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
+                 MixPlot* plot, std::int64_t pos, long n) {
+  ChannelStage(in, state, sources, plot, pos, n).run();
+}
+
+}  // namespace sorvan
