@@ -22,12 +22,11 @@ constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at un
 // peak meter and the sum into one bus. The arithmetic is AUTOMATE's; its
 // products cannot leave the 64-bit range, since decoded samples stay within
 // 2^31 and a side's gain within 2^12.
-void steadyIntoBus(const SteadyGains& g, const std::int64_t* left, const std::int64_t* right,
-                   long n, std::int64_t* busL, std::int64_t* busR, MixMeters& meters, int ch) {
-  std::uint64_t peakL = 0, peakR = 0;
-  const auto magnitude = [](std::int64_t v) {
-    return v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-  };
+__attribute__((target_clones("avx2", "default"))) void steadyIntoBus(
+    const SteadyGains& g, const std::int64_t* left, const std::int64_t* right, long n,
+    std::int64_t* busL, std::int64_t* busR, MixMeters& meters, int ch) {
+  std::int64_t peakL = 0, peakR = 0;
+  const auto magnitude = [](std::int64_t v) { return v < 0 ? -v : v; };
   if (g.vca == nullptr && g.left == 256.0 && g.right == 256.0) {
     // Unity, centre: an exact shift.
     for (long i = 0; i < n; ++i) {

@@ -1,6 +1,7 @@
 #include "wave/samples.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sorvan {
 namespace {
@@ -41,6 +42,38 @@ inline std::int64_t pcm16At(const unsigned char* p) {
 
 inline std::int64_t pcm24At(const unsigned char* p) {
   return assemblePcm(p[0], p[1], signedByte(p[2]));
+}
+
+// Integer PCM, every frame but the last read as one little-endian word of 8
+// bytes (which never reaches past the data, since a later frame follows);
+// each sample is then its bytes shifted to the top and back, which extends
+// the sign exactly as assemblePcm does.
+template <int Size>
+std::int64_t pcmFromWord(std::uint64_t word, int sample) {
+  constexpr int kBits = 8 * Size;
+  const auto top = static_cast<std::int64_t>(word << (64 - kBits * (sample + 1)));
+  const std::int64_t value = top >> (64 - kBits);
+  return Size == 2 ? value * 256 : value;
+}
+
+template <int Size, std::int64_t (*At)(const unsigned char*)>
+__attribute__((target_clones("avx2", "default"))) void decodePcm(const unsigned char* bytes,
+                                                                 int channels,
+                                                                 std::int64_t* left,
+                                                                 std::int64_t* right,
+                                                                 long frames) {
+  const long frameBytes = static_cast<long>(Size) * channels;
+  long i = 0;
+  for (; i + 1 < frames && frameBytes * 2 >= 8; ++i) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i * frameBytes, sizeof word);
+    left[i] = pcmFromWord<Size>(word, 0);
+    if (channels == 2) right[i] = pcmFromWord<Size>(word, 1);
+  }
+  for (; i < frames; ++i) {
+    left[i] = At(bytes + i * frameBytes);
+    if (channels == 2) right[i] = At(bytes + i * frameBytes + Size);
+  }
 }
 
 template <std::int64_t (*At)(const unsigned char*), int Size>
@@ -108,10 +141,10 @@ void decodeStereo(const unsigned char* bytes, int bytesPerSample, std::int64_t* 
   if (frames < 1) return;
   switch (bytesPerSample) {
     case 2:
-      decodeStereoAs<pcm16At, 2>(bytes, left, right, frames);
+      decodePcm<2, pcm16At>(bytes, 2, left, right, frames);
       break;
     case 3:
-      decodeStereoAs<pcm24At, 3>(bytes, left, right, frames);
+      decodePcm<3, pcm24At>(bytes, 2, left, right, frames);
       break;
     case 4:
       decodeStereoAs<floatAt, 4>(bytes, left, right, frames);
@@ -126,10 +159,10 @@ void decodeMono(const unsigned char* bytes, int bytesPerSample, std::int64_t* ou
   if (frames < 1) return;
   switch (bytesPerSample) {
     case 2:
-      decodeMonoAs<pcm16At, 2>(bytes, out, frames);
+      decodePcm<2, pcm16At>(bytes, 1, out, nullptr, frames);
       break;
     case 3:
-      decodeMonoAs<pcm24At, 3>(bytes, out, frames);
+      decodePcm<3, pcm24At>(bytes, 1, out, nullptr, frames);
       break;
     case 4:
       decodeMonoAs<floatAt, 4>(bytes, out, frames);
