@@ -89,7 +89,8 @@ std::string soxFix(const std::string& path, const std::string& name, bool bits, 
                    const std::string& tracksName) {
   const std::string suffix = remix ? "-stereo" : "-24bit";
   const std::string out = convertedName(path, suffix);
-  std::string text = "convert it with: sox " + shellWord(path) + (bits ? " -b 24 " : " ") +
+  std::string text = std::string(bits ? "convert it with" : "keep its first two channels with") +
+                     ": sox " + shellWord(path) + (bits ? " -b 24 " : " ") +
                      shellWord(out) + (remix ? " remix 1 2" : "");
   const std::string outName = convertedName(name, suffix);
   if (outName != name) text += ", then name " + outName + " in " + tracksName;
@@ -126,7 +127,7 @@ std::string describeWave(const WaveFacts& f, const std::string& path, const std:
     return what + " without a data chunk within its first 128 KiB at an even position; " +
            soxFix(path, name, true, false, tracksName);
   if (a && a->frames == 0)
-    return what + " that holds no samples (its data chunk is empty or cut off); export the "
+    return what + "; it holds no samples (its data chunk is empty or cut off); export the "
                   "recording again";
   return what;
 }
@@ -230,13 +231,13 @@ void SourceReport::unusable(const TrackList& tracks, int channel, const std::str
 void SourceReport::noChannel(const TrackList& tracks) {
   std::string why;
   if (tracks.lines.empty()) {
-    why = "the track list between begin and end is empty; list one recording per line";
+    why = "the list between begin and end is empty; list one recording per line";
   } else if (unusable_ > 0) {
     why = "none of the recordings it marks can be used (see above)";
   } else {
-    why = "no line is marked + (or ++); end the lines of the channels to play with +";
+    why = "no line reads with the mark + (or ++) at its end, which makes a channel play";
   }
-  diag_.warn(names_.tracks, 0, "no channel plays: " + why + ", so the song is empty");
+  diag_.warn(names_.tracks, 0, "no channel plays, so the song is empty: " + why);
 }
 
 void SourceReport::rateDiffers(const TrackList& tracks, const Sources& sources, int reference,

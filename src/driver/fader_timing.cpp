@@ -131,11 +131,13 @@ void checkFader(const Fader& fader, bool vca, int index, double rate, std::int64
     const TimedEntry& e = fader[k];
     const std::string who = std::string(vca ? "vca" : "v") + " for " + faderName(vca, index);
     std::string text;
+    std::string fix = "; put the time entries of " + faderName(vca, index) + " in time order";
     if (e.time > songLength || e.time < 0) {
       text = who + " lies at " + seconds(e.time, rate) +
              (e.time < 0 ? ", before the song's start"
                          : ", after the song's end at " + seconds(songLength, rate)) +
              " (inc and ofs move entries without a check), so it is never played";
+      fix = "; move it into the song";
     } else if (k > 0 && e.time <= fader[k - 1].time) {
       const TimedEntry& before = fader[k - 1];
       text = who + " at " + seconds(e.time, rate) +
@@ -156,8 +158,7 @@ void checkFader(const Fader& fader, bool vca, int index, double rate, std::int64
         text += (h > k + 1 ? ", " : "") + std::to_string(fader[h].line);
       if (hidden > 6) text += ", ...";
     }
-    diag.warn(fileName, e.line, text + "; put the time entries of " + faderName(vca, index) +
-                                    " in time order");
+    diag.warn(fileName, e.line, text + fix);
     return;
   }
 }

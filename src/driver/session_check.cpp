@@ -1,6 +1,7 @@
 #include "driver/session_check.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "script/timeline.h"
@@ -23,14 +24,17 @@ std::string_view trimmed(std::string_view text) {
 // A space between two characters that are not spaces.
 bool hasInnerSpace(std::string_view line) { return trimmed(line).find(' ') != std::string_view::npos; }
 
+// A line whose first word no reader knows; `effect` says what becomes of it.
 std::string unknownWord(std::string_view word, const std::vector<KeywordForm>& forms,
                         const std::string& fileName, const std::vector<KeywordForm>& otherForms,
-                        const std::string& otherName) {
+                        const std::string& otherName, const std::string& effect) {
+  if (findForm(otherForms, word))
+    return quoted(word) + " is a " + otherName + " keyword, not a " + fileName + " one" + effect +
+           "; move the line to " + otherName;
   std::string text = quoted(word) + " is not a " + fileName + " keyword";
   const std::string_view near = nearestWord(word, keywordsOf(forms));
   if (!near.empty()) text += " (did you mean " + std::string(near) + "?)";
-  if (findForm(otherForms, word)) text += "; it belongs in " + otherName;
-  return text;
+  return text + effect;
 }
 
 // ---------------------------------------------------------------------------
@@ -84,8 +88,8 @@ struct PrefsCheck {
       return quoted(word) + " separates the keyword from its value with a space, so it is not "
              "read; put a TAB there";
     }
-    return unknownWord(word, forms, names.prefs, faderKeywords, names.faders) +
-           ", so the line does nothing";
+    return unknownWord(word, forms, names.prefs, faderKeywords, names.faders,
+                       ", so the line does nothing");
   }
 };
 
@@ -249,11 +253,31 @@ struct FaderCheck {
     if (const KeywordForm* form = findForm(forms, word))
       return checkEntry(lines, i, *form, forms, firstLine);
     if (word[0] == 'o') return checkOrderEntry(splitFields(lines[i], "\t:"), forms);
-    std::string text = unknownWord(word, forms, names.faders, prefsKeywords, names.prefs);
     const bool keywordFollows = std::any_of(fields.begin() + 1, fields.end(), [&](std::string_view f) {
       return findForm(forms, f) != nullptr;
     });
-    return text + (keywordFollows ? "; the readers skip it" : ", so the line does nothing");
+    return unknownWord(word, forms, names.faders, prefsKeywords, names.prefs,
+                       keywordFollows ? " and is skipped" : ", so the line does nothing");
+  }
+
+  // Spaces inside a value that the readers never see: "1 2" becomes "12".
+  std::string mergedValue(std::string_view written) const {
+    for (const std::string_view field : splitFields(written, "\t")) {
+      for (std::size_t at = field.find(' '); at != std::string_view::npos;
+           at = field.find(' ', at + 1)) {
+        const std::size_t next = field.find_first_not_of(' ', at);
+        if (at == 0 || next == std::string_view::npos) continue;
+        if (std::isalnum(static_cast<unsigned char>(field[at - 1])) &&
+            std::isalnum(static_cast<unsigned char>(field[next]))) {
+          std::string joined(field);
+          joined.erase(std::remove(joined.begin(), joined.end(), ' '), joined.end());
+          return quoted(field) + " loses its spaces and reads as " + quoted(joined) + "; " +
+                 names.faders + " drops every space, so separate values with TABs (or commas in "
+                 "a channel list)";
+        }
+      }
+    }
+    return "";
   }
 
   // The line as written held spaces, which the readers never see.
@@ -293,8 +317,8 @@ void checkFaders(const SessionFiles& files, const SessionPaths& names, Diagnosti
     if (fields.empty()) continue;
     if (fields[0] == "end") break;
     std::string text = check.problem(i, fields);
-    if (!text.empty() && i < written.size() && hasInnerSpace(written[i]))
-      text = check.spaced(written[i], i, fields, text);
+    if (i < written.size() && hasInnerSpace(written[i]))
+      text = text.empty() ? check.mergedValue(written[i]) : check.spaced(written[i], i, fields, text);
     if (!text.empty()) diag.warn(names.faders, line, text);
   }
 }

@@ -184,7 +184,7 @@ std::string_view nearestWord(std::string_view word, const std::vector<std::strin
   int bestDistance = 3;
   for (const std::string_view candidate : candidates) {
     const int d = editDistance(word, candidate);
-    if (d > 2 || d >= static_cast<int>(std::max(word.size(), candidate.size()))) continue;
+    if (d > 2 || d >= static_cast<int>(word.size())) continue;
     // Between equally near candidates, one with the same first letter wins.
     const bool better = d < bestDistance ||
                         (d == bestDistance && !word.empty() && best[0] != word[0] &&
@@ -383,7 +383,7 @@ std::string checkOrderEntry(const std::vector<std::string_view>& fields,
                      std::find(processors.begin(), processors.end(), fields[1]) != processors.end();
   if (!named) {
     const std::string_view keyword = nearestWord(fields[0], keywordsOf(forms));
-    if (!keyword.empty() && keyword[0] != 'o')
+    if (!keyword.empty())
       return quoted(word) + " is not a keyword (did you mean " + std::string(keyword) +
              "?); as a word beginning with o it is taken for an order entry, which needs a "
              "processor name, so the line does nothing";

@@ -37,8 +37,8 @@ std::vector<std::string_view> splitFields(std::string_view line, std::string_vie
 int editDistance(std::string_view a, std::string_view b, int limit = 2);
 
 // The candidate within two edits of `word` that is closest to it, or an empty
-// view. A candidate must keep at least one character of the longer word, so a
-// one-letter word is never "corrected" into another one-letter word.
+// view. Fewer edits than the word has letters are allowed, so a one-letter
+// word is never "corrected" into some other short keyword.
 std::string_view nearestWord(std::string_view word, const std::vector<std::string_view>& candidates);
 
 // Whether the tolerant number readers find a number at the start of `text`.
@@ -50,13 +50,12 @@ std::string quoted(std::string_view text);
 // How the reader of one keyword takes its values, one letter per value:
 //   n  a number          c  a channel field: a number, M, or G and a submix
 //   l  a channel list    w  a word            x  text up to the line end
-// Every value but the last ends at a TAB; the last is the rest of the line,
-// or one token when `lastIsToken`.
+// A lower-case value ends at a TAB, or at the line end when it is the last;
+// an upper-case one is a single token, ending at a TAB or a line end.
 struct KeywordForm {
   std::string_view keyword;
   std::string_view values;  // their names, ", " between them
   std::string_view kinds;
-  bool lastIsToken = false;
   bool volumePass = false;  // read in the one pass that takes entries in file order
 };
 
