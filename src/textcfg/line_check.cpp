@@ -259,7 +259,7 @@ std::vector<KeywordForm> faderForms(int timeFields, bool tempo) {
       {"trev", "channel, send level", "cn"},
       {"rtn", "return level, room size", "nn"},
       {"trtn", "return level, room size, taps", "nnn"},
-      {"pos", "three positions", "nnn"},
+      {"pos", "position 1, position 2, position 3", "nnn"},
       {"width", "width", "n"},
       {"rhp", "cutoff", "n"},
       {"rlp", "cutoff", "n"},
