@@ -199,7 +199,14 @@ void SourceReport::unusable(const TrackList& tracks, int channel, const std::str
       const bool looksMarked = name.find('\t') != std::string::npos ||
                                name.find(" +") != std::string::npos ||
                                name.find(" -") != std::string::npos;
-      if (pre_.trackListMode == 0 && looksMarked) {
+      const std::size_t slash = names_.tracks.rfind('/');
+      const std::string tracksFolder =
+          slash == std::string::npos ? "" : names_.tracks.substr(0, slash + 1);
+      if (!tracksFolder.empty() && exists(tracksFolder + path)) {
+        why += ", but " + tracksFolder + path +
+               " exists: names are looked up from the working folder, so run Sorvan there "
+               "(sorvan -C " + shellWord(tracksFolder) + ")";
+      } else if (pre_.trackListMode == 0 && looksMarked) {
         why += "; with tlist 0 the whole line is the file name: for lines of file and mark add "
                "tlist<TAB>1 to " + names_.prefs;
       } else if (pre_.sourceDir && !pre_.sourceDir->empty() && pre_.sourceDir->back() != '/' &&

@@ -4,7 +4,6 @@
 // --strict, which stops the run before anything is written.
 #pragma once
 
-#include <map>
 #include <string>
 
 #include "driver/session_files.h"
@@ -42,8 +41,6 @@ class Diagnostics {
   bool strict_;
   int warnings_ = 0;
   int silent_ = 0;
-  int hidden_ = 0;
-  std::map<std::string, int> shownPerFile_;
 };
 
 // `text` as one shell word.

@@ -42,8 +42,7 @@ int folderFault(const std::string& folder) {
 }  // namespace
 
 void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, const PreScan& pre,
-                        const TextFile& prefsFile, const std::string& prefsName,
-                        Diagnostics& diag) {
+                        const TextFile& prefsFile, const SessionPaths& names, Diagnostics& diag) {
   const struct {
     const char* keyword;
     const std::optional<std::string>& value;
@@ -55,7 +54,7 @@ void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, cons
   };
   for (const auto& s : settings) {
     if (!s.value || s.value->empty() || s.value->back() == '/' || !isFolder(*s.value)) continue;
-    diag.warn(prefsName, keywordLine(prefsFile, s.keyword),
+    diag.warn(names.prefs, keywordLine(prefsFile, s.keyword),
               std::string(s.keyword) + " " + quoted(*s.value) +
                   " names a folder, but the value is put in front of file names as it is, so " +
                   "Sorvan writes " + s.example + "; to write into the folder end it with /: " +
@@ -80,7 +79,13 @@ void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, cons
                                  shellWord(folder) + ") or correct the name"
         : fault == ENOTDIR ? folder + " is not a folder; correct the name"
                            : "the folder " + folder + " cannot be written; check its permissions";
-    diag.note(prefsName, keywordLine(prefsFile, keyword), std::string(keyword) + ": " + what);
+    const int line = keywordLine(prefsFile, keyword);
+    if (line == 0 && std::string_view(keyword) == "oname") {
+      // Without "oname" the output is named after the fader file's mix name.
+      diag.note(names.faders, 0, "the mix name puts the output in a folder: " + what);
+    } else {
+      diag.note(names.prefs, line, std::string(keyword) + ": " + what);
+    }
     throw Fatal(exit_status::kIo);
   }
 }

@@ -9,6 +9,7 @@
 
 #include "driver/diagnostics.h"
 #include "driver/prefs.h"
+#include "driver/session_files.h"
 #include "driver/text_file.h"
 
 namespace sorvan {
@@ -30,8 +31,7 @@ OutputPaths planOutputs(const Preferences& prefs, const PreScan& pre,
 // folder that does not exist or cannot be written ends the run with status 3,
 // as the write itself would, only earlier.
 void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, const PreScan& pre,
-                        const TextFile& prefsFile, const std::string& prefsName,
-                        Diagnostics& diag);
+                        const TextFile& prefsFile, const SessionPaths& names, Diagnostics& diag);
 
 // Status 2 when `output` names the same file as one of `inputs`.
 void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);

@@ -303,7 +303,7 @@ int run(const CommandLine& cmd) {
   const auto timeFault = checkFaderTiming(files, cmd.paths, sources, prefs, diag);
   const std::vector<std::string> inputs = runInputs(cmd.paths, sources);
   const OutputPaths paths = planOutputs(prefs, files.pre, inputs);
-  checkOutputFolders(paths, prefs, files.pre, files.prefs, cmd.paths.prefs, diag);
+  checkOutputFolders(paths, prefs, files.pre, files.prefs, cmd.paths, diag);
   OutputFile output;
   if (!cmd.check) {
     diag.stopIfStrict();

@@ -11,14 +11,17 @@
 namespace sorvan {
 namespace {
 
-constexpr std::string_view kProcessorWords[] = {"hp",     "band1", "band2", "band3",
-                                                "band4",  "hshelf", "lshelf", "rms",
-                                                "nlc",    "comp",  "lim"};
-
 std::string_view trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A value that runs to the line end: everything after the keyword and the one
+// separator that ends it.
+std::string_view valueOf(std::string_view line, std::string_view keyword) {
+  const std::size_t at = line.find(keyword) + keyword.size() + 1;
+  return at < line.size() ? line.substr(at) : std::string_view();
 }
 
 // A space between two characters that are not spaces.
@@ -60,8 +63,8 @@ struct PrefsCheck {
     if (word == "tlist" && value == "tab")
       return "tlist takes a number, and \"tab\" reads as 0 (a list of file names); for a "
              "TAB-separated track list write tlist=tab as one word";
-    if (word == "pre") {
-      const std::string_view rest = lines[i].substr(lines[i].find(word) + word.size() + 1);
+    if (word == "pre" && fields.size() > 1) {
+      const std::string_view rest = valueOf(lines[i], word);
       if (rest != "on" && trimmed(rest) == "on")
         return "pre reads " + quoted(rest) + ", which is not exactly on, so preview mode stays "
                "off; remove what follows on";
@@ -127,7 +130,7 @@ void checkPrefs(const TextFile& file, const SessionPaths& names, Diagnostics& di
     if (fields[0] == "end") break;
     if (fields[0] == "pre" && check.preLine == 0) {
       check.preLine = i;
-      check.preview = fields.size() > 1 && lines[i].substr(lines[i].find("pre") + 4) == "on";
+      check.preview = valueOf(lines[i], "pre") == "on";
     }
   }
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -236,16 +239,11 @@ struct FaderCheck {
   std::vector<KeywordForm> forms;
   std::vector<KeywordForm> prefsKeywords;
 
-  bool isProcessor(std::string_view word) const {
-    return std::find(std::begin(kProcessorWords), std::end(kProcessorWords), word) !=
-           std::end(kProcessorWords);
-  }
-
   // Whether the line is read as an entry by some pass.
   bool isEntry(std::size_t i, const std::vector<std::string_view>& fields) const {
     if (findForm(forms, fields[0])) return true;
     const auto order = splitFields(lines[i], "\t:");
-    return fields[0][0] == 'o' && order.size() > 1 && isProcessor(order[1]);
+    return fields[0][0] == 'o' && order.size() > 1 && isProcessorName(order[1]);
   }
 
   std::string problem(std::size_t i, const std::vector<std::string_view>& fields) const {

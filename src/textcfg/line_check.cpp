@@ -311,6 +311,10 @@ const KeywordForm* findForm(const std::vector<KeywordForm>& forms, std::string_v
   return nullptr;
 }
 
+bool isProcessorName(std::string_view word) {
+  return std::find(std::begin(kProcessors), std::end(kProcessors), word) != std::end(kProcessors);
+}
+
 std::vector<std::string_view> keywordsOf(const std::vector<KeywordForm>& forms) {
   std::vector<std::string_view> words;
   for (const KeywordForm& form : forms) words.push_back(form.keyword);

@@ -67,6 +67,8 @@ std::vector<KeywordForm> faderForms(int timeFields, bool tempo);
 std::vector<KeywordForm> prefsForms(int startFields, int pointFields);
 
 const KeywordForm* findForm(const std::vector<KeywordForm>& forms, std::string_view word);
+// The strip processors an order entry may name.
+bool isProcessorName(std::string_view word);
 std::vector<std::string_view> keywordsOf(const std::vector<KeywordForm>& forms);
 
 // What is wrong with line `index`, an entry of `form`: values missing (and
