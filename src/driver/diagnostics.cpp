@@ -41,11 +41,11 @@ bool startsWith(const std::string& text, std::string_view prefix) {
 // What a file that is not a WAVE file is, from its first bytes.
 std::string otherFormat(const std::string& b) {
   if (startsWith(b, "fLaC")) return "a FLAC file";
-  if (startsWith(b, "ID3") ||
-      (b.size() > 1 && static_cast<unsigned char>(b[0]) == 0xFF &&
-       (static_cast<unsigned char>(b[1]) & 0xE0) == 0xE0))
+  if (startsWith(b, "ID3") || (b.size() > 1 && static_cast<unsigned char>(b[0]) == 0xFF &&
+                               (static_cast<unsigned char>(b[1]) & 0xE0) == 0xE0))
     return "an MP3 file";
-  if (startsWith(b, "FORM") && b.size() >= 12 && (b.substr(8, 4) == "AIFF" || b.substr(8, 4) == "AIFC"))
+  if (startsWith(b, "FORM") && b.size() >= 12 &&
+      (b.substr(8, 4) == "AIFF" || b.substr(8, 4) == "AIFC"))
     return "an AIFF file";
   if (startsWith(b, "OggS")) return "an Ogg file";
   if (startsWith(b, "RF64")) return "an RF64 file (a WAVE file for more than 4 GB)";
@@ -57,14 +57,22 @@ std::string otherFormat(const std::string& b) {
 std::string formatName(const WaveFacts& f) {
   auto name = [](int tag) -> std::string {
     switch (tag) {
-      case 1: return "integer PCM";
-      case 2: return "ADPCM";
-      case 3: return "floating point";
-      case 6: return "A-law";
-      case 7: return "mu-law";
-      case 0x11: return "IMA ADPCM";
-      case 0x55: return "MP3";
-      default: return "format tag " + std::to_string(tag);
+      case 1:
+        return "integer PCM";
+      case 2:
+        return "ADPCM";
+      case 3:
+        return "floating point";
+      case 6:
+        return "A-law";
+      case 7:
+        return "mu-law";
+      case 0x11:
+        return "IMA ADPCM";
+      case 0x55:
+        return "MP3";
+      default:
+        return "format tag " + std::to_string(tag);
     }
   };
   if (f.formatTag == 0xFFFE) return name(f.subFormat) + " (extensible header)";
@@ -90,8 +98,8 @@ std::string soxFix(const std::string& path, const std::string& name, bool bits, 
   const std::string suffix = remix ? "-stereo" : "-24bit";
   const std::string out = convertedName(path, suffix);
   std::string text = std::string(bits ? "convert it with" : "keep its first two channels with") +
-                     ": sox " + shellWord(path) + (bits ? " -b 24 " : " ") +
-                     shellWord(out) + (remix ? " remix 1 2" : "");
+                     ": sox " + shellWord(path) + (bits ? " -b 24 " : " ") + shellWord(out) +
+                     (remix ? " remix 1 2" : "");
   const std::string outName = convertedName(name, suffix);
   if (outName != name) text += ", then name " + outName + " in " + tracksName;
   return text;
@@ -122,13 +130,14 @@ std::string describeWave(const WaveFacts& f, const std::string& path, const std:
     if (badBits && floatFormat && f.bits == 32) why += " with format tag 3";
     return what + "; " + why + "; " + soxFix(path, name, badBits, remix, tracksName);
   }
-  if (f.channels == 0 || f.bits == 0) return what + ", which holds no samples; " + soxFix(path, name, true, false, tracksName);
+  if (f.channels == 0 || f.bits == 0)
+    return what + ", which holds no samples; " + soxFix(path, name, true, false, tracksName);
   if (!f.hasData)
     return what + " without a data chunk within its first 128 KiB at an even position; " +
            soxFix(path, name, true, false, tracksName);
   if (a && a->frames == 0)
-    return what + "; it holds no samples (its data chunk is empty or cut off); export the "
-                  "recording again";
+    return what +
+           "; it holds no samples (its data chunk is empty or cut off); export the recording again";
   return what;
 }
 
@@ -204,11 +213,14 @@ void SourceReport::unusable(const TrackList& tracks, int channel, const std::str
           slash == std::string::npos ? "" : names_.tracks.substr(0, slash + 1);
       if (!tracksFolder.empty() && exists(tracksFolder + path)) {
         why += ", but " + tracksFolder + path +
-               " exists: names are looked up from the working folder, so run Sorvan there "
-               "(sorvan -C " + shellWord(tracksFolder) + ")";
+               " exists: names are looked up from the working folder, so run Sorvan there (sorvan "
+               "-C " +
+               shellWord(tracksFolder) + ")";
       } else if (pre_.trackListMode == 0 && looksMarked) {
-        why += "; with tlist 0 the whole line is the file name: for lines of file and mark add "
-               "tlist<TAB>1 to " + names_.prefs;
+        why +=
+            "; with tlist 0 the whole line is the file name: for lines of file and mark add "
+            "tlist<TAB>1 to " +
+            names_.prefs;
       } else if (pre_.sourceDir && !pre_.sourceDir->empty() && pre_.sourceDir->back() != '/' &&
                  isFolder(*pre_.sourceDir)) {
         why += "; wavdir " + quoted(*pre_.sourceDir) +
@@ -260,8 +272,8 @@ void SourceReport::rateDiffers(const TrackList& tracks, const Sources& sources, 
                  sources.paths[static_cast<std::size_t>(reference - 1)] + " at " + rate +
                  " Hz; all sources must share one rate: convert it with: sox " + shellWord(path) +
                  " -r " + rate + " " + shellWord(out) + ", then name " +
-                 convertedName(names[static_cast<std::size_t>(channel - 1)], "-" + rate) +
-                 " in " + names_.tracks);
+                 convertedName(names[static_cast<std::size_t>(channel - 1)], "-" + rate) + " in " +
+                 names_.tracks);
 }
 
 }  // namespace sorvan

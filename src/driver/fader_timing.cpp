@@ -141,8 +141,7 @@ void checkFader(const Fader& fader, bool vca, int index, double rate, std::int64
     } else if (k > 0 && e.time <= fader[k - 1].time) {
       const TimedEntry& before = fader[k - 1];
       text = who + " at " + seconds(e.time, rate) +
-             (e.time == before.time ? " comes at the same time as"
-                                    : " comes earlier than") +
+             (e.time == before.time ? " comes at the same time as" : " comes earlier than") +
              " the entry on line " + std::to_string(before.line) + " (" +
              seconds(before.time, rate) +
              "); playback takes a fader's entries in time order, so it is never played";
@@ -151,8 +150,9 @@ void checkFader(const Fader& fader, bool vca, int index, double rate, std::int64
     }
     const std::size_t hidden = fader.size() - k - 1;
     if (hidden > 0) {
-      text += ", nor " + std::string(hidden == 1 ? "is the entry" : "are the " +
-                                                       std::to_string(hidden) + " entries") +
+      text += ", nor " +
+              std::string(hidden == 1 ? "is the entry"
+                                      : "are the " + std::to_string(hidden) + " entries") +
               " after it on line" + (hidden == 1 ? " " : "s ");
       for (std::size_t h = k + 1; h < fader.size() && h < k + 7; ++h)
         text += (h > k + 1 ? ", " : "") + std::to_string(fader[h].line);
@@ -165,8 +165,7 @@ void checkFader(const Fader& fader, bool vca, int index, double rate, std::int64
 
 }  // namespace
 
-std::optional<TimeEntryFault> checkFaderTiming(const SessionFiles& files,
-                                               const SessionPaths& names,
+std::optional<TimeEntryFault> checkFaderTiming(const SessionFiles& files, const SessionPaths& names,
                                                const Sources& sources, const Preferences& prefs,
                                                Diagnostics& diag) {
   const std::string_view prefsSection = files.prefs.section();
@@ -198,8 +197,8 @@ std::optional<TimeEntryFault> checkFaderTiming(const SessionFiles& files,
                sources.songLength, names.faders, diag);
   }
   for (int v = 1; v < kVcaSlots; ++v)
-    checkFader(timing.vcas[static_cast<std::size_t>(v)], true, v, sources.rate,
-               sources.songLength, names.faders, diag);
+    checkFader(timing.vcas[static_cast<std::size_t>(v)], true, v, sources.rate, sources.songLength,
+               names.faders, diag);
   return timing.fault;
 }
 

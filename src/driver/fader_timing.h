@@ -26,8 +26,7 @@ struct TimeEntryFault {
 
 // Warns about the entries playback never reaches, and returns the time entry
 // that will stop the script stage, if one will.
-std::optional<TimeEntryFault> checkFaderTiming(const SessionFiles& files,
-                                               const SessionPaths& names,
+std::optional<TimeEntryFault> checkFaderTiming(const SessionFiles& files, const SessionPaths& names,
                                                const Sources& sources, const Preferences& prefs,
                                                Diagnostics& diag);
 

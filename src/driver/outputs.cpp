@@ -57,8 +57,8 @@ void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, cons
     diag.warn(names.prefs, keywordLine(prefsFile, s.keyword),
               std::string(s.keyword) + " " + quoted(*s.value) +
                   " names a folder, but the value is put in front of file names as it is, so " +
-                  "Sorvan writes " + s.example + "; to write into the folder end it with /: " +
-                  *s.value + "/");
+                  "Sorvan writes " + s.example +
+                  "; to write into the folder end it with /: " + *s.value + "/");
   }
 
   const char* mixKeyword = prefs.preview && pre.previewDir ? "predir" : "mixdir";
@@ -75,8 +75,8 @@ void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, cons
     if (fault == 0) continue;
     say("Error: cannot write %s: %s\n", path->c_str(), std::strerror(fault));
     const std::string what =
-        fault == ENOENT    ? "the folder " + folder + " does not exist; create it (mkdir -p " +
-                                 shellWord(folder) + ") or correct the name"
+        fault == ENOENT ? "the folder " + folder + " does not exist; create it (mkdir -p " +
+                              shellWord(folder) + ") or correct the name"
         : fault == ENOTDIR ? folder + " is not a folder; correct the name"
                            : "the folder " + folder + " cannot be written; check its permissions";
     const int line = keywordLine(prefsFile, keyword);

@@ -25,7 +25,9 @@ std::string_view valueOf(std::string_view line, std::string_view keyword) {
 }
 
 // A space between two characters that are not spaces.
-bool hasInnerSpace(std::string_view line) { return trimmed(line).find(' ') != std::string_view::npos; }
+bool hasInnerSpace(std::string_view line) {
+  return trimmed(line).find(' ') != std::string_view::npos;
+}
 
 // A line whose first word no reader knows; `effect` says what becomes of it.
 std::string unknownWord(std::string_view word, const std::vector<KeywordForm>& forms,
@@ -66,17 +68,18 @@ struct PrefsCheck {
     if (word == "pre" && fields.size() > 1) {
       const std::string_view rest = valueOf(lines[i], word);
       if (rest != "on" && trimmed(rest) == "on")
-        return "pre reads " + quoted(rest) + ", which is not exactly on, so preview mode stays "
-               "off; remove what follows on";
+        return "pre reads " + quoted(rest) +
+               ", which is not exactly on, so preview mode stays off; remove what follows on";
     }
     if (word == "tap" && !value.empty() && value != "rev" && value != "rtn")
       return "tap takes rev or rtn; " + quoted(value) + " selects no tap file";
     if ((word == "start" || word == "length") && preview && i < preLine)
-      return std::string(word) + " stands above the pre line, and preview mode reads only the "
-             "lines below it; move it under pre";
+      return std::string(word) +
+             " stands above the pre line, and preview mode reads only the lines below it; move it "
+             "under pre";
     if (word == "offset" && value == "xlink") {
-      return fields.size() > 2 ? "offset xlink takes no more values; " +
-                                     quoted(fields[2]) + " is not read; remove it"
+      return fields.size() > 2 ? "offset xlink takes no more values; " + quoted(fields[2]) +
+                                     " is not read; remove it"
                                : "";
     }
     return checkEntry(lines, i, *form, forms, firstLine);
@@ -88,8 +91,9 @@ struct PrefsCheck {
     if (first.size() < word.size() && findForm(forms, first)) {
       if (trimmed(word) == first)
         return quoted(word) + " has a space after the keyword, so it is not read; remove it";
-      return quoted(word) + " separates the keyword from its value with a space, so it is not "
-             "read; put a TAB there";
+      return quoted(word) +
+             " separates the keyword from its value with a space, so it is not read; put a TAB "
+             "there";
     }
     return unknownWord(word, forms, names.prefs, faderKeywords, names.faders,
                        ", so the line does nothing");
@@ -110,20 +114,18 @@ void checkOutputBits(const SectionLines& lines, int firstLine, const SessionPath
     if (std::find(fields.begin(), fields.end(), "outbits") != fields.end())
       line = firstLine + static_cast<int>(i);
   }
-  diag.warn(names.prefs, line,
-            "outbits reads " + std::to_string(bits) +
-                ", but Sorvan writes 16- or 24-bit words only, so this mix is 24-bit; write 16 "
-                "or 24");
+  diag.warn(
+      names.prefs, line,
+      "outbits reads " + std::to_string(bits) +
+          ", but Sorvan writes 16- or 24-bit words only, so this mix is 24-bit; write 16 or 24");
 }
 
 void checkPrefs(const TextFile& file, const SessionPaths& names, Diagnostics& diag) {
   const SectionLines lines(file.section());
-  PrefsCheck check{lines,
-                   firstSectionLine(file),
-                   names,
-                   prefsForms(fieldCount(file.section(), "sfields"),
-                              fieldCount(file.section(), "xfields")),
-                   faderForms(3, false)};
+  PrefsCheck check{
+      lines, firstSectionLine(file), names,
+      prefsForms(fieldCount(file.section(), "sfields"), fieldCount(file.section(), "xfields")),
+      faderForms(3, false)};
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto fields = splitFields(lines[i], "\t");
     if (fields.empty()) continue;
@@ -162,7 +164,8 @@ TrackLine splitTrackLine(std::string_view line, char separator, int before) {
     at = line.find_first_not_of(seps, at);
     if (at == std::string_view::npos) return t;
     const std::size_t stop = line.find(separator, at);
-    t.fields.push_back(line.substr(at, stop == std::string_view::npos ? line.size() - at : stop - at));
+    t.fields.push_back(
+        line.substr(at, stop == std::string_view::npos ? line.size() - at : stop - at));
     if (stop == std::string_view::npos) return t;
     at = stop + 1;
   }
@@ -178,7 +181,8 @@ std::string trackLineProblem(std::string_view line, int channel, int mode, bool 
   const char separator = tab ? '\t' : ' ';
   const char other = tab ? ' ' : '\t';
   const int before = mode == 1 ? 1 : 2;
-  const char* form = mode == 1 ? "file and mark (tlist 1)" : "label, file and mark (tlist 2, the default)";
+  const char* form =
+      mode == 1 ? "file and mark (tlist 1)" : "label, file and mark (tlist 2, the default)";
   const TrackLine t = splitTrackLine(line, separator, before);
   const std::string ch = "channel " + std::to_string(channel);
   if (!t.complete) {
@@ -194,8 +198,10 @@ std::string trackLineProblem(std::string_view line, int channel, int mode, bool 
              ", so this one runs into the next; write each line as " +
              (mode == 1 ? "\"kick.wav +\"" : "\"kick kick.wav +\"") + ", or add tlist<TAB>0 to " +
              names.prefs + " to play every listed file";
-    return quoted(line) + " has 2 of the 3 fields label, file and mark, so it runs into the next "
-           "line; for lines of file and mark add tlist<TAB>1 to " + names.prefs;
+    return quoted(line) +
+           " has 2 of the 3 fields label, file and mark, so it runs into the next line; for lines "
+           "of file and mark add tlist<TAB>1 to " +
+           names.prefs;
   }
   if (t.mark == "+" || t.mark == "++") return "";
   const std::string_view mark = trimmed(t.mark);
@@ -203,7 +209,8 @@ std::string trackLineProblem(std::string_view line, int channel, int mode, bool 
     return "the mark " + quoted(t.mark) + " has a space or TAB beside it, so " + ch +
            " does not play; remove it";
   const std::size_t lastSep = mark.find_last_of(separator);
-  const std::string_view lastWord = lastSep == std::string_view::npos ? mark : mark.substr(lastSep + 1);
+  const std::string_view lastWord =
+      lastSep == std::string_view::npos ? mark : mark.substr(lastSep + 1);
   if (lastSep != std::string_view::npos && (lastWord == "+" || lastWord == "++"))
     return quoted(line) + " has more fields than " + form + ": the mark is read as " +
            quoted(t.mark) + ", so " + ch + " does not play; " +
@@ -251,9 +258,9 @@ struct FaderCheck {
     if (const KeywordForm* form = findForm(forms, word))
       return checkEntry(lines, i, *form, forms, firstLine);
     if (word[0] == 'o') return checkOrderEntry(splitFields(lines[i], "\t:"), forms);
-    const bool keywordFollows = std::any_of(fields.begin() + 1, fields.end(), [&](std::string_view f) {
-      return findForm(forms, f) != nullptr;
-    });
+    const bool keywordFollows =
+        std::any_of(fields.begin() + 1, fields.end(),
+                    [&](std::string_view f) { return findForm(forms, f) != nullptr; });
     return unknownWord(word, forms, names.faders, prefsKeywords, names.prefs,
                        keywordFollows ? " and is skipped" : ", so the line does nothing");
   }
@@ -270,8 +277,8 @@ struct FaderCheck {
           std::string joined(field);
           joined.erase(std::remove(joined.begin(), joined.end(), ' '), joined.end());
           return quoted(field) + " loses its spaces and reads as " + quoted(joined) + "; " +
-                 names.faders + " drops every space, so separate values with TABs (or commas in "
-                 "a channel list)";
+                 names.faders +
+                 " drops every space, so separate values with TABs (or commas in a channel list)";
         }
       }
     }
@@ -308,15 +315,16 @@ void checkFaders(const SessionFiles& files, const SessionPaths& names, Diagnosti
       if (!outputNamed)
         diag.warn(names.faders, line,
                   "the first line names the mix, but " + quoted(lines[i]) +
-                      " is an entry (and is read as one), so the output is named after it; put "
-                      "the mix name on the line after begin, or set oname in " +
+                      " is an entry (and is read as one), so the output is named after it; put the "
+                      "mix name on the line after begin, or set oname in " +
                       names.prefs);
     }
     if (fields.empty()) continue;
     if (fields[0] == "end") break;
     std::string text = check.problem(i, fields);
     if (i < written.size() && hasInnerSpace(written[i]))
-      text = text.empty() ? check.mergedValue(written[i]) : check.spaced(written[i], i, fields, text);
+      text =
+          text.empty() ? check.mergedValue(written[i]) : check.spaced(written[i], i, fields, text);
     if (!text.empty()) diag.warn(names.faders, line, text);
   }
 }

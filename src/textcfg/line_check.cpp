@@ -10,8 +10,8 @@
 namespace sorvan {
 namespace {
 
-constexpr std::string_view kProcessors[] = {"hp",     "band1",  "band2", "band3", "band4", "hshelf",
-                                            "lshelf", "rms",    "nlc",   "comp",  "lim"};
+constexpr std::string_view kProcessors[] = {"hp",     "band1", "band2", "band3", "band4", "hshelf",
+                                            "lshelf", "rms",   "nlc",   "comp",  "lim"};
 
 bool isToken(char kind) { return std::isupper(static_cast<unsigned char>(kind)) != 0; }
 char kindOf(char kind) { return static_cast<char>(std::tolower(static_cast<unsigned char>(kind))); }
@@ -48,9 +48,8 @@ std::string joined(const std::vector<std::string_view>& fields, std::size_t from
 
 bool isWholeInteger(std::string_view text) {
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string takes(const KeywordForm& form) {
@@ -114,7 +113,8 @@ std::string describeMissing(const SectionLines& lines, std::size_t index, const 
     if (!fields.empty() && samePass(form, findForm(forms, fields[0])))
       text += ", so that entry is lost";
   } else if (run.endOfText) {
-    text += several ? "; the file ends first, so they read as 0" : "; the file ends first, so it reads as 0";
+    text += several ? "; the file ends first, so they read as 0"
+                    : "; the file ends first, so it reads as 0";
   }
   return text + (several ? "; add the missing values" : "; add the missing value");
 }
@@ -179,16 +179,16 @@ int editDistance(std::string_view a, std::string_view b, int limit) {
   return std::min(previous[static_cast<std::size_t>(lb)], limit + 1);
 }
 
-std::string_view nearestWord(std::string_view word, const std::vector<std::string_view>& candidates) {
+std::string_view nearestWord(std::string_view word,
+                             const std::vector<std::string_view>& candidates) {
   std::string_view best;
   int bestDistance = 3;
   for (const std::string_view candidate : candidates) {
     const int d = editDistance(word, candidate);
     if (d > 2 || d >= static_cast<int>(word.size())) continue;
     // Between equally near candidates, one with the same first letter wins.
-    const bool better = d < bestDistance ||
-                        (d == bestDistance && !word.empty() && best[0] != word[0] &&
-                         candidate[0] == word[0]);
+    const bool better = d < bestDistance || (d == bestDistance && !word.empty() &&
+                                             best[0] != word[0] && candidate[0] == word[0]);
     if (better) {
       best = candidate;
       bestDistance = d;
@@ -219,7 +219,8 @@ std::vector<KeywordForm> faderForms(int timeFields, bool tempo) {
                                                 "minutes, seconds, milliseconds"};
   static constexpr std::string_view kMusic[] = {"beat", "bar, beat", "bar, beat, tick"};
   const std::string_view timeNames = (tempo ? kMusic : kClock)[timeFields - 1];
-  const std::string_view timeKinds = std::string_view("nnn").substr(0, static_cast<std::size_t>(timeFields));
+  const std::string_view timeKinds =
+      std::string_view("nnn").substr(0, static_cast<std::size_t>(timeFields));
   const std::string_view strip = "channel, frequency, gain, Q";
   const std::string_view compressor = "channel, threshold, attack, release, ratio";
   return {
@@ -353,9 +354,9 @@ std::string checkEntry(const SectionLines& lines, std::size_t index, const Keywo
         notNumber(fields[f - 1], "submix number");
       }
     } else if (kind == 'c' && field != "M" && !startsWithNumber(field)) {
-      problems.push_back(quoted(field) +
-                         " is not a channel (a number, M, or G and a submix number), so it "
-                         "reads as 0");
+      problems.push_back(
+          quoted(field) +
+          " is not a channel (a number, M, or G and a submix number), so it reads as 0");
     }
     if (kind == 'l') {
       for (const std::string_view piece : splitFields(field, ",")) {
@@ -391,15 +392,16 @@ std::string checkOrderEntry(const std::vector<std::string_view>& fields,
       return quoted(word) + " is not a keyword (did you mean " + std::string(keyword) +
              "?); as a word beginning with o it is taken for an order entry, which needs a "
              "processor name, so the line does nothing";
-    std::string text = quoted(word) +
-                       " begins with o, so it is read as an order entry (processor, channel, "
-                       "position), but ";
+    std::string text =
+        quoted(word) +
+        " begins with o, so it is read as an order entry (processor, channel, position), but ";
     if (fields.size() < 2) return text + "nothing follows it, so the line does nothing";
     const std::string_view near = nearestWord(fields[1], processors);
     text += quoted(fields[1]) + " is no processor";
     if (!near.empty()) text += " (did you mean " + std::string(near) + "?)";
-    return text + ", so the line does nothing; the processors are hp, band1 to band4, hshelf, "
-                  "lshelf, rms, nlc, comp and lim";
+    return text +
+           ", so the line does nothing; the processors are hp, band1 to band4, hshelf, lshelf, "
+           "rms, nlc, comp and lim";
   }
   std::size_t f = 2;
   std::vector<std::string_view> missing;
@@ -409,10 +411,13 @@ std::string checkOrderEntry(const std::vector<std::string_view>& fields,
   } else {
     const std::string_view channel = fields[f++];
     if (channel[0] == 'G') {
-      if (f >= fields.size()) missing.push_back("submix number");
-      else if (!startsWithNumber(fields[f++])) problems.push_back(quoted(fields[f - 1]) + " is not a submix number");
+      if (f >= fields.size())
+        missing.push_back("submix number");
+      else if (!startsWithNumber(fields[f++]))
+        problems.push_back(quoted(fields[f - 1]) + " is not a submix number");
     } else if (channel[0] != 'M' && !startsWithNumber(channel)) {
-      problems.push_back(quoted(channel) + " is not a channel (a number, M, or G and a submix number)");
+      problems.push_back(quoted(channel) +
+                         " is not a channel (a number, M, or G and a submix number)");
     }
     if (f >= fields.size()) {
       missing.push_back("position");
@@ -422,8 +427,9 @@ std::string checkOrderEntry(const std::vector<std::string_view>& fields,
   }
   if (!missing.empty())
     return "order entry lacks its " + joinedWithAnd(missing) +
-           " (it takes processor, channel, position, all on one line), so the line does "
-           "nothing; add " + (missing.size() > 1 ? "them" : "it");
+           " (it takes processor, channel, position, all on one line), so the line does nothing; "
+           "add " +
+           (missing.size() > 1 ? "them" : "it");
   if (f < fields.size())
     problems.push_back("order entry takes processor, channel, position; " +
                        quoted(joined(fields, f)) + " after them is not read; remove it");

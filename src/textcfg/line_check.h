@@ -39,7 +39,8 @@ int editDistance(std::string_view a, std::string_view b, int limit = 2);
 // The candidate within two edits of `word` that is closest to it, or an empty
 // view. Fewer edits than the word has letters are allowed, so a one-letter
 // word is never "corrected" into some other short keyword.
-std::string_view nearestWord(std::string_view word, const std::vector<std::string_view>& candidates);
+std::string_view nearestWord(std::string_view word,
+                             const std::vector<std::string_view>& candidates);
 
 // Whether the tolerant number readers find a number at the start of `text`.
 bool startsWithNumber(std::string_view text);

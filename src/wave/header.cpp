@@ -1,7 +1,7 @@
 #include "wave/header.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>

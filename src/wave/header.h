@@ -28,11 +28,11 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out);
 struct WaveFacts {
   enum class Access { kMissing, kNotAFile, kUnreadable, kRead } access = Access::kMissing;
   std::int64_t fileLength = 0;
-  std::string leading;        // the first 12 bytes
-  bool riffWave = false;      // "RIFF", a size, "WAVE"
+  std::string leading;    // the first 12 bytes
+  bool riffWave = false;  // "RIFF", a size, "WAVE"
   bool hasFormat = false;
-  int formatTag = 0;          // 1 integer PCM, 3 float, 0xFFFE extensible ...
-  int subFormat = 0;          // an extensible file's own tag
+  int formatTag = 0;  // 1 integer PCM, 3 float, 0xFFFE extensible ...
+  int subFormat = 0;  // an extensible file's own tag
   int channels = 0;
   int bits = 0;
   std::uint32_t sampleRate = 0;

@@ -203,8 +203,7 @@ std::vector<Case> waveCases() {
   };
   const auto unused = [](const std::string& name, const std::string& bytes,
                          const std::string& message) {
-    return row(name, {tracksFile(kBadTracks), source(bytes)}, 0,
-               {Said{message}}, Mix::kSame);
+    return row(name, {tracksFile(kBadTracks), source(bytes)}, 0, {Said{message}}, Mix::kSame);
   };
   const auto plays = [](const std::string& name, const std::string& bytes, std::size_t frames) {
     return row(name, {tracksFile(kBadTracks), source(bytes)}, 0, {{"b.wav", 0}}, Mix::kDoubled,

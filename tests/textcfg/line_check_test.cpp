@@ -23,7 +23,8 @@ std::string entryReport(const std::string& text, int timeFields = 3) {
 TEST(LineCheckTest, EveryFormNamesEachOfItsValues) {
   for (const auto& forms : {faderForms(3, false), faderForms(1, true), prefsForms(2, 1)}) {
     for (const KeywordForm& f : forms) {
-      const std::size_t names = f.values.empty() ? 0 : std::count(f.values.begin(), f.values.end(), ',') + 1;
+      const std::size_t names =
+          f.values.empty() ? 0 : std::count(f.values.begin(), f.values.end(), ',') + 1;
       EXPECT_EQ(names, f.kinds.size()) << f.keyword;
     }
   }
@@ -52,15 +53,17 @@ TEST(LineCheckTest, FieldCountsAndWhatAShortEntryTakes) {
       {"comp\t1\t-20\t4\t100\n\nfxg\t1\t3\n",
        "comp lacks its ratio (it takes channel, threshold, attack, release, ratio); the reader "
        "takes it from line 3 (\"fxg 1 3\"); add the missing value"},
-      {"v\tG\n", "v lacks its submix number and level (it takes channel, level); the file ends "
-                 "first, so they read as 0; add the missing values"},
+      {"v\tG\n",
+       "v lacks its submix number and level (it takes channel, level); the file ends first, so "
+       "they read as 0; add the missing values"},
       {"submu\t2\t3\n", "submu takes submix; \"3\" after them is not read; remove it"},
       {"v\t1\t0\tloud\n", "v takes channel, level; \"loud\" after them is not read; remove it"},
       {"v\t1\tloud\n", "\"loud\" is not a number, so the level reads as 0"},
-      {"sub\t1\t1-4,6\n", "\"1-4\" in the channel list reads as 1; list single channel numbers "
-                          "separated by commas"},
-      {"order\tlim\tG\t1\n", "order entry lacks its position (it takes processor, channel, "
-                             "position, all on one line), so the line does nothing; add it"},
+      {"sub\t1\t1-4,6\n",
+       "\"1-4\" in the channel list reads as 1; list single channel numbers separated by commas"},
+      {"order\tlim\tG\t1\n",
+       "order entry lacks its position (it takes processor, channel, position, all on one line), "
+       "so the line does nothing; add it"},
   };
   for (const auto& c : cases) EXPECT_EQ(entryReport(c.text, c.timeFields), c.report) << c.text;
   EXPECT_NE(entryReport("order\tcmop\t1\t1\n").find("(did you mean comp?)"), std::string::npos);
