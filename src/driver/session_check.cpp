@@ -24,7 +24,7 @@ std::string_view valueOf(std::string_view line, std::string_view keyword) {
   return at < line.size() ? line.substr(at) : std::string_view();
 }
 
-// A space between two characters that are not spaces.
+// A space with something other than blanks on both sides.
 bool hasInnerSpace(std::string_view line) {
   return trimmed(line).find(' ') != std::string_view::npos;
 }
@@ -186,7 +186,8 @@ std::string trackLineProblem(std::string_view line, int channel, int mode, bool 
   const TrackLine t = splitTrackLine(line, separator, before);
   const std::string ch = "channel " + std::to_string(channel);
   if (!t.complete) {
-    if (splitTrackLine(line, other, before).complete) {
+    if (line.find(separator) == std::string_view::npos &&
+        splitTrackLine(line, other, before).complete) {
       return tab ? "the fields are separated by spaces, but " + names.prefs +
                        " holds tlist=tab; separate them with single TABs"
                  : "the fields are separated by TABs, but " + names.tracks +
