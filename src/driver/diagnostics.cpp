@@ -212,15 +212,13 @@ void SourceReport::unusable(const TrackList& tracks, int channel, const std::str
       const std::string tracksFolder =
           slash == std::string::npos ? "" : names_.tracks.substr(0, slash + 1);
       if (!tracksFolder.empty() && exists(tracksFolder + path)) {
+        const std::string command = "sorvan -C " + shellWord(tracksFolder);
         why += ", but " + tracksFolder + path +
-               " exists: names are looked up from the working folder, so run Sorvan there (sorvan "
-               "-C " +
-               shellWord(tracksFolder) + ")";
+               " exists: names are looked up from the working folder, so run Sorvan there (" +
+               command + ")";
       } else if (pre_.trackListMode == 0 && looksMarked) {
-        why +=
-            "; with tlist 0 the whole line is the file name: for lines of file and mark add "
-            "tlist<TAB>1 to " +
-            names_.prefs;
+        why += "; with tlist 0 the whole line is the file name: for lines of file and mark ";
+        why += "add tlist<TAB>1 to " + names_.prefs;
       } else if (pre_.sourceDir && !pre_.sourceDir->empty() && pre_.sourceDir->back() != '/' &&
                  isFolder(*pre_.sourceDir)) {
         why += "; wavdir " + quoted(*pre_.sourceDir) +
