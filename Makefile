@@ -8,15 +8,17 @@ CMAKE_FLAGS ?=
 # WERROR=ON turns warnings into errors, as CI builds.
 WERROR ?= OFF
 
-.PHONY: all deps build test test-san demo bench fuzz clean
+.PHONY: all deps configure build test test-san demo bench fuzz clean
 
 all: build
 
 deps:
 	@scripts/ensure-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSORVAN_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The loudness tests compare with FFmpeg's meter.
@@ -33,7 +35,10 @@ test-san: deps
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Only the program and the demo generator: the test suite takes minutes to
+# compile on a small machine and the demo does not need it.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target sorvan sorvan_demo_gen
 	demo/render.sh $(BUILD)
 
 bench: build

@@ -1,11 +1,15 @@
 #include "driver/outputs.h"
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "textcfg/line_check.h"
 
 namespace sorvan {
 namespace {
@@ -21,7 +25,70 @@ std::optional<FileId> fileId(const std::string& path) {
   return FileId{info.st_dev, info.st_ino};
 }
 
+bool isFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Why files cannot be created in `folder` (an errno value), 0 when they can.
+int folderFault(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) return errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return errno;
+  return 0;
+}
+
 }  // namespace
+
+void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, const PreScan& pre,
+                        const TextFile& prefsFile, const SessionPaths& names, Diagnostics& diag) {
+  const struct {
+    const char* keyword;
+    const std::optional<std::string>& value;
+    std::string example;
+  } settings[] = {
+      {"mixdir", pre.mixDir, pre.mixDir.value_or("") + prefs.outputName + ".wav"},
+      {"predir", pre.previewDir, pre.previewDir.value_or("") + "preview.wav"},
+      {"bakdir", pre.backupDir, paths.stats},
+  };
+  for (const auto& s : settings) {
+    if (!s.value || s.value->empty() || s.value->back() == '/' || !isFolder(*s.value)) continue;
+    diag.warn(names.prefs, keywordLine(prefsFile, s.keyword),
+              std::string(s.keyword) + " " + quoted(*s.value) +
+                  " names a folder, but the value is put in front of file names as it is, so " +
+                  "Sorvan writes " + s.example +
+                  "; to write into the folder end it with /: " + *s.value + "/");
+  }
+
+  const char* mixKeyword = prefs.preview && pre.previewDir ? "predir" : "mixdir";
+  if (!(prefs.preview && pre.previewDir) && !pre.mixDir) mixKeyword = "oname";
+  const char* reportKeyword = pre.backupDir ? "bakdir" : "oname";
+  std::vector<std::pair<const std::string*, const char*>> outputs = {
+      {&paths.mix, mixKeyword}, {&paths.stats, reportKeyword}, {&paths.faderReport, reportKeyword}};
+  if (prefs.plot) outputs.push_back({&paths.plot, reportKeyword});
+  for (const auto& [path, keyword] : outputs) {
+    const std::size_t slash = path->rfind('/');
+    if (slash == std::string::npos) continue;
+    const std::string folder = slash == 0 ? "/" : path->substr(0, slash);
+    const int fault = folderFault(folder);
+    if (fault == 0) continue;
+    say("Error: cannot write %s: %s\n", path->c_str(), std::strerror(fault));
+    const std::string what =
+        fault == ENOENT ? "the folder " + folder + " does not exist; create it (mkdir -p " +
+                              shellWord(folder) + ") or correct the name"
+        : fault == ENOTDIR ? folder + " is not a folder; correct the name"
+                           : "the folder " + folder + " cannot be written; check its permissions";
+    const int line = keywordLine(prefsFile, keyword);
+    if (line == 0 && std::string_view(keyword) == "oname") {
+      // Without "oname" the output is named after the fader file's mix name.
+      diag.note(names.faders, 0, "the mix name puts the output in a folder: " + what);
+    } else {
+      diag.note(names.prefs, line, std::string(keyword) + ": " + what);
+    }
+    throw Fatal(exit_status::kIo);
+  }
+}
 
 void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
   const auto out = fileId(output);

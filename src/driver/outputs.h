@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/diagnostics.h"
 #include "driver/prefs.h"
+#include "driver/session_files.h"
+#include "driver/text_file.h"
 
 namespace sorvan {
 
@@ -22,6 +25,13 @@ struct OutputPaths {
 // status 2 when an output would overwrite one of `inputs`.
 OutputPaths planOutputs(const Preferences& prefs, const PreScan& pre,
                         const std::vector<std::string>& inputs);
+
+// Before anything is rendered: a folder setting that names an existing folder
+// but lacks its '/' draws a warning with the path that results; an output
+// folder that does not exist or cannot be written ends the run with status 3,
+// as the write itself would, only earlier.
+void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, const PreScan& pre,
+                        const TextFile& prefsFile, const SessionPaths& names, Diagnostics& diag);
 
 // Status 2 when `output` names the same file as one of `inputs`.
 void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);

@@ -25,12 +25,6 @@ void forEachKeyword(std::string_view section, const char* keyword,
   }
 }
 
-bool hasKeyword(std::string_view section, const char* keyword) {
-  bool found = false;
-  forEachKeyword(section, keyword, [&](Tokenizer&) { found = true; });
-  return found;
-}
-
 // True when a line of the section, before "end", holds `word` and nothing
 // else (surrounding blanks aside), so that a value such as an output name can
 // never switch a setting on.
@@ -54,15 +48,6 @@ std::optional<std::string> restOfLine(std::string_view section, const char* keyw
     value = rest ? rest : "";
   });
   return value;
-}
-
-int fieldCount(std::string_view section, const char* keyword) {
-  int count = 3;
-  forEachKeyword(section, keyword, [&](Tokenizer& tok) {
-    const int n = nextInt(tok, Tokenizer::kLine);
-    count = (n >= 1 && n <= 3) ? n : 3;
-  });
-  return count;
 }
 
 [[noreturn]] void configError(const char* line) {
@@ -173,6 +158,21 @@ std::string mixName(std::string_view faderSection) {
 }
 
 }  // namespace
+
+bool hasKeyword(std::string_view section, const char* keyword) {
+  bool found = false;
+  forEachKeyword(section, keyword, [&](Tokenizer&) { found = true; });
+  return found;
+}
+
+int fieldCount(std::string_view section, const char* keyword) {
+  int count = 3;
+  forEachKeyword(section, keyword, [&](Tokenizer& tok) {
+    const int n = nextInt(tok, Tokenizer::kLine);
+    count = (n >= 1 && n <= 3) ? n : 3;
+  });
+  return count;
+}
 
 PreScan preScanPreferences(std::string_view section) {
   PreScan pre;

@@ -25,6 +25,11 @@ struct PreScan {
 
 PreScan preScanPreferences(std::string_view section);
 
+// Whether the token `keyword` stands in the section before "end".
+bool hasKeyword(std::string_view section, const char* keyword);
+// A field-count setting ("sfields", "xfields"): its last value when 1..3, else 3.
+int fieldCount(std::string_view section, const char* keyword);
+
 struct Preferences {
   std::string outputName;
   std::string outputPath;

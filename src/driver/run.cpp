@@ -1,8 +1,10 @@
 #include "driver/run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -10,12 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "base/numeric.h"
 #include "base/output_file.h"
+#include "driver/diagnostics.h"
+#include "driver/fader_timing.h"
 #include "driver/outputs.h"
 #include "driver/prefs.h"
+#include "driver/session_check.h"
 #include "driver/session_files.h"
 #include "driver/tracks.h"
 #include "driver/version.h"
@@ -43,36 +50,55 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --check      read and check everything, print every warning, write nothing\n"
     "  --threads N  use N threads (default: the preferences' threads, else all cores)\n"
+    "  --strict     stop with status 2, before anything is written, on any warning\n"
+    "               about the files or any channel that would play silence\n"
+    "  --no-launch  render everything, but do not run the preferences' launch command\n"
+    "  -C DIR       run as if started in DIR\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
     "Exit status: 0 rendered (or checked) without errors; 1 different sample rates,\n"
     "impossible reverb room, or the fader-file prompt was ended; 2 configuration or\n"
-    "time error; 3 an output file could not be created, written or closed.\n"
+    "time error, or a warning under --strict; 3 an output file could not be created,\n"
+    "written or closed.\n"
     "\n"
     "The user guide is docs/guide.md; the manual page is sorvan(1).\n";
 
 struct CommandLine {
   SessionPaths paths;
-  int threads = 0;  // 0: as the preferences say
+  int threads = 0;                   // 0: as the preferences say
+  std::vector<std::string> folders;  // -C, in order
   bool check = false;
+  bool strict = false;
+  bool noLaunch = false;
   bool help = false;
   bool version = false;
 };
 
-// Arguments starting with "--" are options; the others keep their positions,
-// and a later position counts only when every earlier one is present.
+// Arguments starting with "--" are options, and so is -C with its folder (as
+// "-C DIR" or "-CDIR"); the others keep their positions, and a later position
+// counts only when every earlier one is present.
 CommandLine parseCommandLine(int argc, char** argv) {
   CommandLine cmd;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--", 0) != 0) {
+    if (arg.rfind("-C", 0) == 0) {
+      if (arg.size() == 2 && i + 1 == argc) {
+        sayLine("Option -C needs a folder (see sorvan --help)");
+        throw Fatal(exit_status::kConfig);
+      }
+      cmd.folders.push_back(arg.size() > 2 ? arg.substr(2) : argv[++i]);
+    } else if (arg.rfind("--", 0) != 0) {
       positional.push_back(arg);
     } else if (arg == "--check") {
       cmd.check = true;
     } else if (arg == "--threads" && i + 1 < argc && readInteger(argv[i + 1]) >= 1) {
       cmd.threads = static_cast<int>(std::min<std::int64_t>(readInteger(argv[++i]), 256));
+    } else if (arg == "--strict") {
+      cmd.strict = true;
+    } else if (arg == "--no-launch") {
+      cmd.noLaunch = true;
     } else if (arg == "--help") {
       cmd.help = true;
     } else if (arg == "--version") {
@@ -94,13 +120,24 @@ struct SourceStage {
   Sources sources;
 };
 
-SourceStage readSourceStage(const SessionFiles& files) {
+SourceStage readSourceStage(const SessionFiles& files, const SessionPaths& names,
+                            Diagnostics& diag) {
   SourceStage stage;
   stage.tracks = readTrackList(files.tracks.section(), files.trackCount, files.pre.trackListMode,
                                files.pre.tabSeparatedTracks);
+  SourceReport report(diag, names, firstSectionLine(files.tracks), files.pre);
   stage.sources = readSources(stage.tracks, files.pre.sourceDir, files.faders.section(),
-                              files.pre.verbosity);
+                              files.pre.verbosity, report);
   return stage;
+}
+
+// Runs as if started in each folder in turn, as make -C does.
+void changeFolders(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders) {
+    if (::chdir(folder.c_str()) == 0) continue;
+    say("Error: cannot change to folder %s: %s\n", folder.c_str(), std::strerror(errno));
+    throw Fatal(exit_status::kConfig);
+  }
 }
 
 // Every file the run reads, which no output may overwrite.
@@ -271,27 +308,47 @@ void writeReports(const MixMeters& meters, const SessionFiles& files, const Sour
 }
 
 // Stage 13: the command the preferences ask for once everything is written.
-void launch(const Preferences& prefs) {
+// A session folder may come from anyone, and this runs its command in a
+// shell, so the command is shown before it runs and --no-launch skips it.
+void launch(const Preferences& prefs, bool skip) {
   if (!prefs.launch) return;
+  if (skip) {
+    say("Launch command not run (--no-launch): %s\n", prefs.launch->c_str());
+    return;
+  }
+  say("Running the launch command: %s\n", prefs.launch->c_str());
   std::fflush(stdout);
   [[maybe_unused]] const int ignored = std::system(prefs.launch->c_str());
 }
 
 int run(const CommandLine& cmd) {
   const std::clock_t startClock = std::clock();
+  changeFolders(cmd.folders);
   const SessionFiles files = loadSessionFiles(cmd.paths, cmd.check);
   const int verbosity = files.pre.verbosity;
-  const SourceStage src = readSourceStage(files);
+  Diagnostics diag(verbosity >= 2 || cmd.check || cmd.strict, cmd.strict);
+  checkSessionText(files, cmd.paths, diag);
+  const SourceStage src = readSourceStage(files, cmd.paths, diag);
   const Sources& sources = src.sources;
 
   const Preferences prefs =
       checkPreferences(files.prefs.section(), files.pre,
                        SongFacts{files.faders.section(), sources.rate, sources.songLength});
+  const auto timeFault = checkFaderTiming(files, cmd.paths, sources, prefs, diag);
   const std::vector<std::string> inputs = runInputs(cmd.paths, sources);
   const OutputPaths paths = planOutputs(prefs, files.pre, inputs);
+  checkOutputFolders(paths, prefs, files.pre, files.prefs, cmd.paths, diag);
+  // Strictness stops the run here: nothing has been written yet.
+  if (!cmd.check) diag.stopIfStrict();
 
   ChannelFlags active{};
-  const MixScript script = readScriptStage(files, sources, prefs, active);
+  MixScript script;
+  try {
+    script = readScriptStage(files, sources, prefs, active);
+  } catch (const Fatal&) {
+    if (timeFault) explainTimeEntryFault(*timeFault, sources, cmd.paths, diag);
+    throw;
+  }
   const auto effects = readEffectStage(files, sources.rate, prefs);
 
   RenderPlan plan = makeRenderPlan(src.tracks, sources, active, prefs, verbosity);
@@ -302,6 +359,10 @@ int run(const CommandLine& cmd) {
   // Everything that can refuse the render is checked here, before any output exists.
   const std::unique_ptr<RenderState> state = prepareRender(session);
   if (cmd.check) {
+    if (prefs.launch)
+      say("Check: a render would then run the launch command: %s\n", prefs.launch->c_str());
+    diag.stopIfStrict();
+    diag.summary();
     sayLine("Check complete: the session is ready to render; nothing was written.");
     return exit_status::kOk;
   }
@@ -312,7 +373,8 @@ int run(const CommandLine& cmd) {
   if (verbosity > 0) say("\nDone!  Created the file: %s\n\n", paths.mix.c_str());
 
   writeReports(meters, files, src, active, script, prefs, paths, plot.get(), startClock);
-  launch(prefs);
+  diag.summary();
+  launch(prefs, cmd.noLaunch);
   return exit_status::kOk;
 }
 

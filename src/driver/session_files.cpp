@@ -118,6 +118,7 @@ SessionFiles loadSessionFiles(const SessionPaths& paths, bool check) {
 
   files.faders = loadFaders(paths.faders, files.trackCount, check);
   if (verbosity > 1) warnFaderLines(files.faders);
+  files.fadersAsWritten = files.faders;
   removeSectionSpaces(files.faders);
   return files;
 }

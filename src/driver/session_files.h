@@ -22,6 +22,7 @@ struct SessionFiles {
   TextFile tracks;
   int trackCount = 0;
   TextFile faders;  // spaces already removed from its section
+  TextFile fadersAsWritten;
 };
 
 // Stages 2 to 4: preferences (with the banner once the verbosity is known),

@@ -1,5 +1,6 @@
 #include "driver/text_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -7,6 +8,7 @@
 
 #include "base/messages.h"
 #include "textcfg/keywords.h"
+#include "textcfg/line_check.h"
 
 namespace sorvan {
 
@@ -28,6 +30,23 @@ TextFile makeTextFile(std::string text) {
     file.sectionStart = lineEnd == std::string::npos ? file.text.size() : lineEnd;
   }
   return file;
+}
+
+int firstSectionLine(const TextFile& file) {
+  const auto header = std::string_view(file.text).substr(0, file.sectionStart);
+  return 1 + static_cast<int>(std::count(header.begin(), header.end(), '\n'));
+}
+
+int keywordLine(const TextFile& file, std::string_view keyword) {
+  const SectionLines lines(file.section());
+  int found = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto fields = splitFields(lines[i], "\t");
+    if (fields.empty()) continue;
+    if (fields[0] == "end") break;
+    if (fields[0] == keyword) found = firstSectionLine(file) + static_cast<int>(i);
+  }
+  return found;
 }
 
 std::optional<TextFile> loadTextFile(const std::string& path) {

@@ -19,6 +19,14 @@ struct TextFile {
 // part of the line end, so files saved on Windows read like Unix ones.
 TextFile makeTextFile(std::string text);
 
+// The file's own line number (from 1, as an editor counts) of the section's
+// first line, the line that holds "begin".
+int firstSectionLine(const TextFile& file);
+
+// The file's line number of the last line before "end" whose first field is
+// `keyword` (the line a "last one wins" setting comes from); 0 when none.
+int keywordLine(const TextFile& file, std::string_view keyword);
+
 // Reads a regular file whole; nullopt when it cannot be opened or read.
 std::optional<TextFile> loadTextFile(const std::string& path);
 

@@ -1,11 +1,14 @@
 #include "driver/tracks.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "base/numeric.h"
+#include "driver/diagnostics.h"
 #include "textcfg/keywords.h"
+#include "textcfg/line_check.h"
 #include "textcfg/tokenizer.h"
 
 namespace sorvan {
@@ -26,9 +29,26 @@ int countTracks(std::string_view section) {
   return count;
 }
 
+namespace {
+
+// Channel k is the k-th line holding anything, up to the line "end".
+std::vector<int> channelLines(std::string_view section, int count) {
+  std::vector<int> lines;
+  const SectionLines text(section);
+  for (std::size_t i = 0; i < text.size() && static_cast<int>(lines.size()) < count; ++i) {
+    if (text[i].empty()) continue;
+    if (text[i] == "end") break;
+    lines.push_back(static_cast<int>(i));
+  }
+  return lines;
+}
+
+}  // namespace
+
 TrackList readTrackList(std::string_view section, int count, int mode, bool tabSeparated) {
   TrackList list;
   list.count = count;
+  list.lines = channelLines(section, count);
   const char separator = tabSeparated ? '\t' : ' ';
   std::string text(section);
   RemoveExtraString(text, separator);
@@ -104,15 +124,27 @@ void readTimeStamps(std::string_view faderSection, double rate,
 }
 
 Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceDir,
-                    std::string_view faderSection, int verbosity) {
+                    std::string_view faderSection, int verbosity, SourceReport& report) {
   Sources sources;
   for (int ch = 1; ch <= tracks.count; ++ch) {
     sources.paths.push_back(sourceDir.value_or("") + tracks.names[ch - 1]);
     if (!tracks.wanted[ch]) continue;
-    sources.active[ch] = GET_ATTRIBUTES(sources.paths.back(), sources.attributes[ch]) ? 1 : 0;
-    if (!sources.active[ch]) tracks.wanted[ch] = 0;
+    const std::string& path = sources.paths.back();
+    SourceAttributes& a = sources.attributes[ch];
+    sources.active[ch] = GET_ATTRIBUTES(path, a) ? 1 : 0;
+    // The mix decodes mono and stereo frames only; a file of more channels
+    // would play silence, so it is refused like any unusable file.
+    if (sources.active[ch] && a.channels > 2) sources.active[ch] = 0;
+    if (!sources.active[ch]) {
+      tracks.wanted[ch] = 0;
+      report.unusable(tracks, ch, path, inspectWave(path), a.channels > 2 ? &a : nullptr);
+    } else if (a.frames == 0) {
+      report.unusable(tracks, ch, path, inspectWave(path), &a);
+    }
   }
   if (verbosity == 2) sayLine("Read file headers.");
+  if (std::none_of(sources.active.begin(), sources.active.end(), [](int a) { return a != 0; }))
+    report.noChannel(tracks);
 
   int reference = 0;
   for (int ch = 1; ch <= tracks.count; ++ch) {
@@ -125,6 +157,7 @@ Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceD
       say("The sample rate appears to be %li\n",
           static_cast<long>(sources.attributes[reference].sampleRate));
       say("The file assigned to channel %i has a different rate!\n", ch);
+      report.rateDiffers(tracks, sources, reference, ch);
       throw Fatal(exit_status::kUser);
     }
   }

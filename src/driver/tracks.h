@@ -24,6 +24,7 @@ int countTracks(std::string_view section);
 struct TrackList {
   int count = 0;
   std::vector<std::string> names;  // names[k - 1] feeds channel k
+  std::vector<int> lines;          // lines[k - 1]: channel k's line in the section (0-based)
   ChannelFlags wanted{};
   ChannelFlags solo{};
 };
@@ -41,11 +42,15 @@ struct Sources {
   std::int64_t songLength = 0;
 };
 
+class SourceReport;
+
 // Reads every wanted source's header (clearing the wanted flag of unusable
-// ones), checks the common rate (status 1 on a mismatch), applies the time
-// stamps of the fader file and computes the song length.
+// ones, and of sources with more than two channels, which the mix cannot
+// play), checks the common rate (status 1 on a mismatch), applies the time
+// stamps of the fader file and computes the song length. `report` hears of
+// every wanted channel that will play silence.
 Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceDir,
-                    std::string_view faderSection, int verbosity);
+                    std::string_view faderSection, int verbosity, SourceReport& report);
 
 // "tstamp" and "sstamp" offsets per channel, in samples.
 void readTimeStamps(std::string_view faderSection, double rate,

@@ -26,6 +26,12 @@ class Tokenizer {
   static constexpr const char* kLine = "\n";     // the rest of a line
   static constexpr const char* kField = "\t";    // fields inside a line
 
+  // Where a token returned by next() starts in the text given to the
+  // constructor, so that a reading can say on which line it found a value.
+  std::size_t offsetOf(const char* token) const {
+    return static_cast<std::size_t>(token - buffer_.c_str());
+  }
+
  private:
   std::string buffer_;
   std::size_t pos_ = 0;

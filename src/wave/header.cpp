@@ -1,5 +1,6 @@
 #include "wave/header.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -116,6 +117,36 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
 
   out = a;
   return true;
+}
+
+WaveFacts inspectWave(const std::string& path) {
+  WaveFacts facts;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return facts;
+  facts.access = WaveFacts::Access::kNotAFile;
+  if (!S_ISREG(info.st_mode)) return facts;
+  facts.access = WaveFacts::Access::kUnreadable;
+  Head head;
+  if (!readHead(path, head)) return facts;
+  facts.access = WaveFacts::Access::kRead;
+  facts.fileLength = head.fileLength;
+  const unsigned char* b = head.bytes.data();
+  const auto shown = static_cast<std::size_t>(std::min<std::int64_t>(head.fileLength, 12));
+  facts.leading.assign(reinterpret_cast<const char*>(b), shown);
+  facts.riffWave = std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WAVE", 4) == 0;
+  const std::int64_t F = findIdentifier(head, "fmt");
+  facts.hasFormat = F >= 0;
+  if (facts.hasFormat) {
+    facts.formatTag = static_cast<int>(Assem2(b + F + 8));
+    facts.channels = static_cast<int>(Assem2(b + F + 10));
+    facts.sampleRate = static_cast<std::uint32_t>(Assem4(b + F + 12));
+    facts.bits = static_cast<int>(Assem2(b + F + 22));
+    // An extensible format chunk names its own format in its first GUID bytes.
+    if (facts.formatTag == 0xFFFE && F + 34 <= static_cast<std::int64_t>(kHeadBytes))
+      facts.subFormat = static_cast<int>(Assem2(b + F + 32));
+  }
+  facts.hasData = findIdentifier(head, "data") >= 0;
+  return facts;
 }
 
 std::array<unsigned char, 44> MAKE_HEADER(std::uint32_t sampleRate, unsigned bits, int channels,

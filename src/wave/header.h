@@ -22,6 +22,24 @@ struct SourceAttributes {
 // cannot be used; `out` is written only on success.
 bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out);
 
+// What a file is, for the message about a source that cannot be used: whether
+// it could be read at all, what it starts with, and the format fields the
+// header search finds (searched as GET_ATTRIBUTES searches).
+struct WaveFacts {
+  enum class Access { kMissing, kNotAFile, kUnreadable, kRead } access = Access::kMissing;
+  std::int64_t fileLength = 0;
+  std::string leading;    // the first 12 bytes
+  bool riffWave = false;  // "RIFF", a size, "WAVE"
+  bool hasFormat = false;
+  int formatTag = 0;  // 1 integer PCM, 3 float, 0xFFFE extensible ...
+  int subFormat = 0;  // an extensible file's own tag
+  int channels = 0;
+  int bits = 0;
+  std::uint32_t sampleRate = 0;
+  bool hasData = false;
+};
+WaveFacts inspectWave(const std::string& path);
+
 // The canonical 44-byte integer PCM header. 32-bit fields hold their values
 // modulo 2^32 and 16-bit fields the low 16 bits, so absurd arguments still
 // give a well-defined header.

@@ -187,13 +187,23 @@ std::vector<Case> waveCases() {
       "b.wav is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n";
   const std::string noFormat = "Can't find format chunk in wave file!\n";
   const std::string noData = "Cannot find data block in file b.wav!\n";
+  // Sources the header reader accepts but the mix cannot play say so too.
+  const std::string silent = "tracks.txt:3: channel 2 plays silence: b.wav is a WAVE file of ";
+  const std::string noSamples =
+      "24-bit integer PCM, 2 channels, 48000 Hz; it holds no samples (its data chunk is empty or "
+      "cut off); export the recording again\n";
+  const auto manyChannels = [&](const std::string& count) {
+    return silent + "24-bit integer PCM, " + count +
+           " channels, 48000 Hz; Sorvan mixes mono and stereo recordings; keep its first two "
+           "channels with: sox b.wav b-stereo.wav remix 1 2, then name b-stereo.wav in "
+           "tracks.txt\n";
+  };
   const auto withFmt = [&](int tag, int channels, int bits) {
     return riff(fmtChunk(tag, channels, 48000, bits) + chunk("data", data));
   };
   const auto unused = [](const std::string& name, const std::string& bytes,
                          const std::string& message) {
-    return row(name, {tracksFile(kBadTracks), source(bytes)}, 0,
-               {message.empty() ? Said{"b.wav", 0} : Said{message}}, Mix::kSame);
+    return row(name, {tracksFile(kBadTracks), source(bytes)}, 0, {Said{message}}, Mix::kSame);
   };
   const auto plays = [](const std::string& name, const std::string& bytes, std::size_t frames) {
     return row(name, {tracksFile(kBadTracks), source(bytes)}, 0, {{"b.wav", 0}}, Mix::kDoubled,
@@ -205,9 +215,10 @@ std::vector<Case> waveCases() {
       unused("RIFF header only", "RIFF" + le(4, 4) + "WAVE", noFormat),
       unused("cut inside fmt", (header + "data").substr(0, 26), notPcm),
       unused("fmt identifier as the last bytes", "RIFF" + le(7, 4) + "WAVEfmt", notPcm),
-      unused("data identifier as the last bytes", header + "data", ""),
-      unused("header without samples", header + "data" + le(0, 4), ""),
-      unused("header promising samples it lacks", header + "data" + le(6000, 4), ""),
+      unused("data identifier as the last bytes", header + "data", silent + noSamples),
+      unused("header without samples", header + "data" + le(0, 4), silent + noSamples),
+      unused("header promising samples it lacks", header + "data" + le(6000, 4),
+             silent + noSamples),
       unused("fmt beyond 128 KiB",
              riff(junkUpTo(12, 131074) + fmtChunk(1, 2, 48000, 24) + dataFirst), noFormat),
       unused("data beyond 128 KiB",
@@ -218,7 +229,7 @@ std::vector<Case> waveCases() {
              noData),
       unused("no channels", withFmt(1, 0, 24),
              "b.wav has no channels or no sample bytes and cannot be used\n"),
-      unused("65535 channels", withFmt(1, 65535, 24), ""),
+      unused("65535 channels", withFmt(1, 65535, 24), manyChannels("65535")),
       unused("8-bit", withFmt(1, 2, 8), notPcm),
       unused("12-bit", withFmt(1, 2, 12), notPcm),
       unused("20-bit", withFmt(1, 2, 20), notPcm),
@@ -233,7 +244,7 @@ std::vector<Case> waveCases() {
                         {tracksFile("begin\nbad b.wav +\nend\n"), cases[i].edits[1]}, 2,
                         {{"Head or tail set incorrectly in preferences!\n"}}));
   // Three channels hold frames, just none that can be played.
-  cases.push_back(unused("three channels", withFmt(1, 3, 24), ""));
+  cases.push_back(unused("three channels", withFmt(1, 3, 24), manyChannels("3")));
   cases.push_back(plays("data size 0xFFFFFFFF", header + "data" + le(0xFFFFFFFFu, 4) + data, 480));
   cases.push_back(plays("cut in the middle of a frame",
                         (header + "data" + le(data.size(), 4) + data).substr(0, 44 + 100 * 6 + 4),
