@@ -120,10 +120,17 @@ bool MixPlot::recordsFader(int channelIndex) const {
          faderLane_[static_cast<std::size_t>(channelIndex)] >= 0;
 }
 
+void MixPlot::heardOnlyBetween(std::int64_t from, std::int64_t until) {
+  if (lanes_.empty()) return;
+  lanes_.back().heardFrom = from;
+  lanes_.back().heardUntil = until;
+}
+
 void MixPlot::recordFader(int channelIndex, std::int64_t position, double db) {
   if (!recordsFader(channelIndex)) return;
-  lanes_[static_cast<std::size_t>(faderLane_[static_cast<std::size_t>(channelIndex)])].trace.add(
-      column(position), db);
+  PlotLane& lane = lanes_[static_cast<std::size_t>(faderLane_[static_cast<std::size_t>(channelIndex)])];
+  if (position < lane.heardFrom || position >= lane.heardUntil) return;
+  lane.trace.add(column(position), db);
 }
 
 void MixPlot::recordVca(int vca, std::int64_t pos, const double* gains, long n) {
@@ -204,6 +211,8 @@ MixPlot makeMixPlot(const RenderPlan& plan, const MixScript& script,
       if (!name.empty()) label += " " + name;
     }
     plot.addLane(LaneKind::kChannel, ch, label, table);
+    const SourceChannel& c = plan.channels[static_cast<std::size_t>(ch)];
+    plot.heardOnlyBetween(c.start, addSaturating(c.start, c.length));
   }
   for (int k = 1; k <= kSubmixCount; ++k) {
     const FaderTable& table = levels.faders[static_cast<std::size_t>(kSubmixBase + k)];

@@ -50,6 +50,10 @@ struct PlotLane {
   std::string label;
   std::vector<PlotEntry> entries;  // the entries inside the render range
   LevelTrace trace;
+  // Song positions where the lane's fader is heard: a channel's fader only
+  // where its recording plays.
+  std::int64_t heardFrom = INT64_MIN;
+  std::int64_t heardUntil = INT64_MAX;
 };
 
 // The output words per column: the largest magnitude, the sum of squares and
@@ -78,7 +82,10 @@ class MixPlot {
   long chunkFrames() const { return chunk_; }
 
   bool recordsFader(int channelIndex) const;
-  // The level in dB that fader `channelIndex` played at song position `position`.
+  // Limits the last lane added to the song positions [from, until).
+  void heardOnlyBetween(std::int64_t from, std::int64_t until);
+  // The level in dB that fader `channelIndex` played at song position
+  // `position`; ignored where the lane is not heard.
   void recordFader(int channelIndex, std::int64_t position, double db);
   // The per-sample gains of VCA `vca` for the n samples from song position pos.
   void recordVca(int vca, std::int64_t pos, const double* gains, long n);

@@ -161,7 +161,7 @@ const Golden kGolden[] = {
      "rmp|0.1\nt|2|1|0\nv|2|-1\nv|1|-2\nt|3|2|0\nv|2|-9\nend\n",
      "begin\npre|off\ntempo\ntfields|3\nplot\ndither|1\nseed|11\nend\n", "", 
      "faders_song.txt ba9774fd6a24c204\n"
-     "mix_song.svg cf0133f7d7090137\n"
+     "mix_song.svg f51f1e38dd7b1c2e\n"
      "song.wav d9bce69c17e517db\n"
      "stats_song.txt 34e24ab4108d2dce\n"
      "stdout c2431f6d061bc41a\n"},
@@ -171,7 +171,7 @@ const Golden kGolden[] = {
      "rmp|0.5\nshape|2\nt|0|1|0\nvca|1|-3\nv|M|-4\nend\n",
      "begin\npre|off\nplot\ndither|1\nseed|9\nend\n", "", 
      "faders_song.txt fa9666fea225d245\n"
-     "mix_song.svg fb11cd0236cf0a94\n"
+     "mix_song.svg 6f5d6a581df0f568\n"
      "song.wav 342460abf848cf21\n"
      "stats_song.txt e37e91e95502af3b\n"
      "stdout ad1f3260147be4b8\n"},
@@ -249,7 +249,7 @@ const Golden kGolden[] = {
      "begin\nsong\nt|0|0|0\nv|5|-1\nv|1|-12\nt|0|0|600\nv|5|-7\nend\n",
      "begin\npre|off\noutbits|24\ndither|2\nseed|5\nplot\nend\n", "", 
      "faders_song.txt dec1e92ceca7c283\n"
-     "mix_song.svg c44e6ef6f021777d\n"
+     "mix_song.svg f4f79caa2475d7c5\n"
      "song.wav a3882e732ad5dc53\n"
      "stats_song.txt 6b74097c739f2cb7\n"
      "stdout 59e826ecbd877c73\n"},

@@ -64,6 +64,20 @@ TEST(MixPlotTest, LanesOnlyForFadersThatArePlayedAndHaveEntries) {
   EXPECT_EQ(labels().back(), "Master");
 }
 
+TEST(MixPlotTest, AChannelLaneIsTracedOnlyWhereItsRecordingPlays) {
+  MixPlot plot(0, 1000, 48000, 24, 10);
+  FaderTable table;
+  addEntry(table, 0, 0);
+  plot.addLane(LaneKind::kChannel, 1, "Ch 1", table);
+  plot.heardOnlyBetween(300, 600);
+  for (std::int64_t at : {99, 299, 300, 599, 600, 999}) plot.recordFader(1, at, -6.0);
+  const LevelTrace& trace = plot.lanes()[0].trace;
+  std::vector<int> traced;
+  for (int c = 0; c < 10; ++c)
+    if (trace.has(c)) traced.push_back(c);
+  EXPECT_EQ(traced, (std::vector<int>{3, 5}));
+}
+
 TEST(MixPlotTest, ColumnsAndChunksKeepEveryColumnObserved) {
   EXPECT_EQ(MixPlot(0, 100, 48000, 24).columns(), 100);
   EXPECT_EQ(MixPlot(0, 100, 48000, 24).chunkFrames(), 1);
