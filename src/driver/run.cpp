@@ -24,6 +24,7 @@
 #include "driver/prefs.h"
 #include "driver/session_check.h"
 #include "driver/session_files.h"
+#include "driver/terminal_progress.h"
 #include "driver/tracks.h"
 #include "driver/version.h"
 #include "engine/mixer.h"
@@ -274,8 +275,10 @@ MixMeters renderStage(const RenderInputs& session, RenderState& state, const Sou
     tap = std::make_unique<WaveFileSink>(tapFile.path, WaveFormat{rate, 24, 2, plan.renderLength},
                                          2097152);
   OpenSources sources = openSources(plan, src.sources);
+  TerminalProgress terminal(plan.verbosity > 0 ? plan.sampleRate : 0.0);
+  RenderProgress* progress = terminal.active() ? &terminal : nullptr;
   const MixMeters meters =
-      renderMix(session, state, sources.table, RenderOutputs{mix, tap.get(), plot});
+      renderMix(session, state, sources.table, RenderOutputs{mix, tap.get(), plot, progress});
   sources.close();
   mix.commit();
   if (tap) tap->commit();

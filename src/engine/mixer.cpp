@@ -25,8 +25,9 @@ constexpr double kBusDivisor = 134217728.0;   // 2^27: buses stay in bus scale
 // three quarters of its length.
 class Progress {
  public:
-  explicit Progress(const RenderPlan& plan)
-      : m1_(plan.renderStart + plan.renderLength / 4),
+  Progress(const RenderPlan& plan, RenderProgress* follower)
+      : follower_(follower),
+        m1_(plan.renderStart + plan.renderLength / 4),
         m2_(plan.renderStart + plan.renderLength / 2),
         m3_(plan.renderStart + (3 * (plan.renderLength / 4) + (3 * (plan.renderLength % 4)) / 4)),
         enabled_(plan.verbosity == 2) {}
@@ -44,10 +45,12 @@ class Progress {
 
  private:
   void print(const char* text, int next) {
+    if (follower_) follower_->beforeMessage();
     sayLine(text);
     sayFlush();
     flag_ = next;
   }
+  RenderProgress* follower_;
   std::int64_t m1_, m2_, m3_;
   bool enabled_;
   int flag_ = 1;
@@ -266,13 +269,14 @@ MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTabl
   say("\n");
   if (plan.verbosity == 2) sayLine("Mixing...");
   BlockLoop loop(in, state, sources, out);
-  Progress progress(plan);
+  Progress progress(plan, out.progress);
   const std::int64_t end = addSaturating(plan.renderStart, plan.renderLength);
   for (std::int64_t pos = plan.renderStart; pos < end;) {
     const long n = static_cast<long>(std::min<std::int64_t>(end - pos, kBlockFrames));
     loop.mixBlock(pos, n);
     progress.after(pos);
     pos += n;
+    if (out.progress) out.progress->rendered(pos - plan.renderStart, plan.renderLength);
   }
   state.meters.output = state.master.meters();
   state.meters.loudness = state.master.loudnessReport();

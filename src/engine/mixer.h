@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "base/limits.h"
 #include "engine/render_state.h"
@@ -18,10 +19,20 @@ class MixPlot;
 // The recording of each track channel by channel number; null where none is read.
 using SourceTable = std::array<SampleSource*, kMaxTracks + 1>;
 
+// Told after every block how far the render has come.
+class RenderProgress {
+ public:
+  virtual ~RenderProgress() = default;
+  virtual void rendered(std::int64_t frames, std::int64_t total) = 0;
+  // The render is about to print a line of its own.
+  virtual void beforeMessage() {}
+};
+
 struct RenderOutputs {
   SampleSink& mix;
-  SampleSink* tap = nullptr;  // the tap file, when the plan asks for one
-  MixPlot* plot = nullptr;    // records the played levels and the output, when given
+  SampleSink* tap = nullptr;            // the tap file, when the plan asks for one
+  MixPlot* plot = nullptr;              // records the played levels and the output, when given
+  RenderProgress* progress = nullptr;   // follows the render, when given
 };
 
 // Renders the plan's range with a state from prepareRender and returns the
