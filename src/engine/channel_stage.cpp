@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include <omp.h>
 
@@ -69,6 +70,8 @@ class ChannelStage {
         const long m = std::min(kStretchFrames, n_ - from);
         for (int k = 0; k < count_; ++k) mixChannel(list_[k], from, m, s_.workers[0], true);
       }
+    } else if (s_.sendChannels.empty()) {
+      runGrouped();
     } else {
       runShared();
     }
@@ -76,9 +79,40 @@ class ChannelStage {
   }
 
  private:
-  // The channels of each stretch are shared out among the threads; once all
-  // are done, the threads' bus sums and the channels' sends are added, each
-  // thread over its own share of the stretch's frames.
+  // Without reverb sends every thread mixes its own group of channels through
+  // the whole block, stretch by stretch, and adds its bus sums of a stretch
+  // into the block's buses under that stretch's lock: the threads never wait
+  // for one another but there.
+  void runGrouped() {
+    const int threads = static_cast<int>(s_.workers.size());
+    const Routing& routing = in_.script.routing;
+#pragma omp parallel num_threads(threads)
+    {
+      const int t = omp_get_thread_num();
+      ChannelWorker& w = s_.workers[static_cast<std::size_t>(t)];
+      for (long from = 0; from < n_; from += kStretchFrames) {
+        const long m = std::min(kStretchFrames, n_ - from);
+        for (Pair<std::int64_t>& bus : w.buses)
+          if (bus.allocated()) bus.clear(m);
+        for (const int ch : s_.groups[static_cast<std::size_t>(t)])
+          if (reads(ch)) mixChannel(ch, from, m, w, false);
+        const std::lock_guard<std::mutex> lock(s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
+        for (int b = 0; b < kBusCount; ++b) {
+          if (!routing.busActive[b]) continue;
+          addInto(s_.buses[b].left.data() + from, s_.buses[b].right.data() + from,
+                  w.buses[b].left.data(), w.buses[b].right.data(), m);
+        }
+      }
+    }
+  }
+
+  bool reads(int ch) const {
+    return s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_;
+  }
+
+  // With reverb sends the channels of each stretch are shared out among the
+  // threads; once all are done, the threads' bus sums and the channels'
+  // sends are added, each thread over its own share of the stretch's frames.
   void runShared() {
     const int threads = static_cast<int>(s_.workers.size());
 #pragma omp parallel num_threads(threads)

@@ -73,11 +73,38 @@ void prepareSends(const RenderInputs& in, RenderState& s) {
   for (auto& stretch : s.sendStretches) stretch.allocate(kStretchFrames);
 }
 
+// What a channel costs to mix, roughly, in units of a plain channel.
+double channelCost(const RenderInputs& in, const RenderState& s, int ch) {
+  const StripChannelSettings& strip = in.effects.strips.strip[static_cast<std::size_t>(ch)];
+  double cost = 1.0;
+  for (const int on : strip.enabled) cost += on ? 1.5 : 0.0;
+  return s.delayPanned[ch] ? cost + 0.5 : cost;
+}
+
+// The channels shared out among the workers, the costliest first, each to the
+// least loaded worker.
+void groupChannels(const RenderInputs& in, RenderState& s, int threads) {
+  std::vector<std::pair<double, int>> channels;
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch)
+    if (s.wanted[ch]) channels.emplace_back(-channelCost(in, s, ch), ch);
+  std::sort(channels.begin(), channels.end());
+  std::vector<double> load(static_cast<std::size_t>(threads), 0.0);
+  s.groups.assign(static_cast<std::size_t>(threads), {});
+  for (const auto& [negativeCost, ch] : channels) {
+    const auto least = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    load[least] -= negativeCost;
+    s.groups[least].push_back(ch);
+  }
+  for (auto& group : s.groups) std::sort(group.begin(), group.end());
+  s.stretchLocks = std::make_unique<std::mutex[]>(kBlockFrames / kStretchFrames);
+}
+
 void prepareWorkers(const RenderInputs& in, RenderState& s) {
   int channels = 0;
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) channels += s.wanted[ch] ? 1 : 0;
   const int threads = std::max(1, std::min(in.plan.threads, channels));
   s.workers.resize(static_cast<std::size_t>(threads));
+  if (threads > 1) groupChannels(in, s, threads);
   for (ChannelWorker& w : s.workers) {
     w.channel.allocate(kStretchFrames);
     w.work.allocate(kStretchFrames);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "base/limits.h"
@@ -96,6 +97,8 @@ struct RenderState {
   // (added in channel order once every thread is done); which channels read
   // short in the current block.
   std::vector<ChannelWorker> workers;
+  std::vector<std::vector<int>> groups;           // each worker's channels, in order
+  std::unique_ptr<std::mutex[]> stretchLocks;     // one per stretch of a block
   std::vector<int> sendChannels;
   std::vector<Pair<std::int64_t>> sendStretches;
   std::array<bool, kMaxTracks + 1> readShort{};

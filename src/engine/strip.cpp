@@ -1,6 +1,7 @@
 #include "engine/strip.h"
 
 #include "dynamics/limiter.h"
+#include "filters/filter_chain.h"
 
 namespace sorvan {
 namespace {
@@ -38,6 +39,21 @@ void runProcessor(int processor, const StripChannelSettings& s, StripMemory& m, 
   }
 }
 
+bool isFilter(int processor) { return processor >= kHighPass && processor <= kLowShelf; }
+
+ChainFilter chainFilter(int processor, const StripChannelSettings& s, StripMemory& m) {
+  ChainFilter f;
+  if (processor == kHighPass) {
+    f.hpf = &s.hpf;
+    f.hpfMemory = &m.hpf;
+  } else {
+    const auto section = static_cast<std::size_t>(kEqBand1 + (processor - kBand1));
+    f.biquad = &s.eq[section];
+    f.biquadMemory = &m.eq[section];
+  }
+  return f;
+}
+
 }  // namespace
 
 StripOrder stripOrder(const StripChannelSettings& settings) {
@@ -54,8 +70,18 @@ StripOrder stripOrder(const StripChannelSettings& settings) {
 
 void runStrip(const StripChannelSettings& settings, const StripOrder& order, StripMemory& memory,
               long n, double* left, double* right, bool withLimiter) {
-  for (int k = 0; k < order.count; ++k) {
+  for (int k = 0; k < order.count;) {
     const int p = order.processor[static_cast<std::size_t>(k)];
+    if (isFilter(p)) {
+      // Filters that follow one another run as one chain.
+      ChainFilter chain[kMaxChainFilters];
+      int count = 0;
+      for (; k < order.count && isFilter(order.processor[static_cast<std::size_t>(k)]); ++k)
+        chain[count++] = chainFilter(order.processor[static_cast<std::size_t>(k)], settings, memory);
+      runFilterChain(chain, count, n, left, right);
+      continue;
+    }
+    ++k;
     if (p == kLimiter && !withLimiter) continue;
     runProcessor(p, settings, memory, n, left, right);
   }
