@@ -50,7 +50,7 @@ void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState
       r.belowL = s.oldpeakL < T;
       r.belowR = s.oldpeakR < T;
     }
-    stepPhase(s.phase, settings, r, xL, xR, qL, qR, left[i], right[i]);
+    stepPhase(s.phase, settings, s.curves, r, xL, xR, qL, qR, left[i], right[i]);
     s.oldpolarL = qL;
     s.oldpolarR = qR;
   }

@@ -48,7 +48,7 @@ void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& 
 
     if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
       triggerAttack(s.phase);
-    stepPhase(s.phase, settings, r, mL.x, mR.x, pL, pR, left[i], right[i]);
+    stepPhase(s.phase, settings, s.curves, r, mL.x, mR.x, pL, pR, left[i], right[i]);
     s.oldpolarL = pL;
     s.oldpolarR = pR;
   }

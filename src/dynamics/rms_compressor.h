@@ -9,6 +9,7 @@ namespace sorvan {
 // One strip's detector and phase, carried from block to block and never reset.
 struct RmsChannelState {
   SwitchedPhase phase;
+  SwitchedCurves curves;  // set up before the mix, when it has room for them
   float rmsL = 0, rmsR = 0;            // RMS of the last completed half-wave
   float squaresL = 0, squaresR = 0;    // sum of squares of the current half-wave
   float intervalL = 0, intervalR = 0;  // samples in the current half-wave

@@ -116,6 +116,29 @@ void prepareWorkers(const RenderInputs& in, RenderState& s) {
   }
 }
 
+// The compressors' sine curves, worked out once per length, as long as they
+// take little room; beyond that a compressor computes its values as it goes.
+void prepareCurves(const StripSettings& strips, RenderState& s) {
+  constexpr std::size_t kBudgetBytes = 16u << 20;
+  std::size_t bytes = 0;
+  const auto table = [&](long length) -> const double* {
+    auto found = s.curves.find(length);
+    if (found != s.curves.end()) return found->second.data();
+    const std::size_t size = (static_cast<std::size_t>(length) + 1) * sizeof(double);
+    if (bytes + size > kBudgetBytes) return nullptr;
+    bytes += size;
+    return s.curves.emplace(length, curveTable(length)).first->second.data();
+  };
+  for (std::size_t index = 0; index < kStripCount; ++index) {
+    const StripChannelSettings& strip = strips.strip[index];
+    StripMemory& memory = s.strips[index];
+    if (strip.enabled[kRmsComp])
+      memory.rms.curves = {table(strip.rms.attackSamples), table(strip.rms.releaseSamples)};
+    if (strip.enabled[kPeakComp])
+      memory.comp.curves = {table(strip.comp.attackSamples), table(strip.comp.releaseSamples)};
+  }
+}
+
 void allocateBuffers(const RenderInputs& in, RenderState& s) {
   const Routing& routing = in.script.routing;
   if (in.plan.tapMode != 0) s.tapWords.allocate();
@@ -146,6 +169,7 @@ std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
     s.order[index] = stripOrder(strips.strip[index]);
     s.hasProcessor[index] = strips.hasProcessor(static_cast<int>(index));
   }
+  prepareCurves(strips, s);
   prepareChannels(in, s);
   prepareWorkers(in, s);
   prepareSends(in, s);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -82,6 +83,7 @@ struct RenderState {
   AutomationState automation;
   std::vector<StripMemory> strips = std::vector<StripMemory>(kStripCount);  // by channel index
   std::array<StripOrder, kStripCount> order{};
+  std::map<long, std::vector<double>> curves;      // compressor curves by length
   std::array<bool, kMaxTracks + 1> wanted{};       // still to be read
   std::array<bool, kStripCount> hasProcessor{};    // by channel index
   std::array<bool, kMaxTracks + 1> delayPanned{};

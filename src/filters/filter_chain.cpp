@@ -9,8 +9,12 @@ namespace {
 // of its side, in the same order.
 typedef double Sides __attribute__((vector_size(2 * sizeof(double))));
 
+// The walk is inlined into each version of runFilterChain the processor may
+// choose, so that it is compiled for that processor.
+#define SORVAN_INLINE inline __attribute__((always_inline))
+
 // The denormal guard of both sides, without a branch.
-inline Sides guard(Sides x) {
+SORVAN_INLINE Sides guard(Sides x) {
   const Sides g = {0.0001, 0.0001};
   const Sides zero = {0.0, 0.0};
   const Sides up = (x >= zero && x < g) ? g : x;
@@ -21,15 +25,15 @@ struct ChainState {
   Sides in1, in2, out1, out2;  // the high-pass uses in1 (previous input) and out1
 };
 
-// A filter's coefficients where the walk finds them quickly; the high-pass
-// keeps a in b0 and b in b1.
+// A filter's coefficients on both lanes, where the walk finds them quickly;
+// the high-pass keeps a in b0 and b in b1.
 struct ChainCoefficients {
   bool highPass;
-  double b0, b1, b2, a1, a2;
+  Sides b0, b1, b2, a1, a2;
 };
 
 // One filter on one sample: the scalar arithmetic of each side, in its order.
-inline Sides filterSample(const ChainCoefficients& k, ChainState& st, Sides in) {
+SORVAN_INLINE Sides filterSample(const ChainCoefficients& k, ChainState& st, Sides in) {
   const Sides x = guard(in);
   Sides y;
   if (k.highPass) {
@@ -44,36 +48,46 @@ inline Sides filterSample(const ChainCoefficients& k, ChainState& st, Sides in) 
   return y;
 }
 
-// Samples [0, m) through N filters, skewed by one sample per filter: in each
-// step filter f takes sample j - f, the one filter f - 1 finished in the step
-// before. The filters of one step are independent of one another, so their
-// recursions overlap, while each filter still sees its own samples in order.
-template <int N>
-void runSkewed(const ChainCoefficients* k, ChainState* st, long m, double* l, double* r) {
-  Sides handed[N];
-  const auto stepAt = [&](long step, bool edge) {
+// One step of the skewed walk: filter f takes sample step - f, the one
+// filter f - 1 finished in the step before. At the edges some filters have
+// no sample to take.
+template <int N, bool kEdge>
+SORVAN_INLINE void skewedStep(const ChainCoefficients* k, ChainState* st, Sides* handed,
+                              long step, long m, double* l, double* r) {
 #pragma GCC unroll 8
-    for (int f = N - 1; f >= 0; --f) {
-      const long j = step - f;
-      if (edge && (j < 0 || j >= m)) continue;
-      const Sides y = filterSample(k[f], st[f], f == 0 ? Sides{l[j], r[j]} : handed[f - 1]);
-      if (f == N - 1) {
-        l[j] = y[0];
-        r[j] = y[1];
-      } else {
-        handed[f] = y;
-      }
+  for (int f = N - 1; f >= 0; --f) {
+    const long j = step - f;
+    if (kEdge && (j < 0 || j >= m)) continue;
+    const Sides y = filterSample(k[f], st[f], f == 0 ? Sides{l[j], r[j]} : handed[f - 1]);
+    if (f == N - 1) {
+      l[j] = y[0];
+      r[j] = y[1];
+    } else {
+      handed[f] = y;
     }
-  };
+  }
+}
+
+// Samples [0, m) through N filters, skewed by one sample per filter. The
+// filters of one step are independent of one another, so their recursions
+// overlap, while each filter still sees its own samples in order.
+template <int N>
+SORVAN_INLINE void runSkewed(const ChainCoefficients* k, ChainState* st, long m, double* l,
+                             double* r) {
+  Sides handed[N] = {};
   long step = 0;
-  for (; step < std::min<long>(N - 1, m + N - 1); ++step) stepAt(step, true);
-  for (; step < m; ++step) stepAt(step, false);
-  for (; step < m + N - 1; ++step) stepAt(step, true);
+  for (; step < std::min<long>(N - 1, m + N - 1); ++step)
+    skewedStep<N, true>(k, st, handed, step, m, l, r);
+  for (; step < m; ++step) skewedStep<N, false>(k, st, handed, step, m, l, r);
+  for (; step < m + N - 1; ++step) skewedStep<N, true>(k, st, handed, step, m, l, r);
 }
 
 }  // namespace
 
-void runFilterChain(const ChainFilter* filters, int count, long n, double* left, double* right) {
+__attribute__((target_clones("avx2", "default"))) void runFilterChain(const ChainFilter* filters,
+                                                                      int count, long n,
+                                                                      double* left,
+                                                                      double* right) {
   if (n <= 0 || count <= 0) return;
   // Until every filter has seen its seeding samples (one for the high-pass,
   // two for a section), the first samples go through the filters one by one.
@@ -107,11 +121,12 @@ void runFilterChain(const ChainFilter* filters, int count, long n, double* left,
   ChainCoefficients k[kMaxChainFilters];
   for (int f = 0; f < count; ++f) {
     const ChainFilter& c = filters[f];
+    const auto both = [](double v) { return Sides{v, v}; };
     if (c.hpf) {
-      k[f] = ChainCoefficients{true, c.hpf->a, c.hpf->b, 0.0, 0.0, 0.0};
+      k[f] = ChainCoefficients{true, both(c.hpf->a), both(c.hpf->b), Sides{}, Sides{}, Sides{}};
     } else {
       const BiquadCoefficients& b = *c.biquad;
-      k[f] = ChainCoefficients{false, b.b0, b.b1, b.b2, b.a1, b.a2};
+      k[f] = ChainCoefficients{false, both(b.b0), both(b.b1), both(b.b2), both(b.a1), both(b.a2)};
     }
   }
   const long m = n - head;
