@@ -1,63 +1,74 @@
 #!/usr/bin/env bash
-# Times Sorvan on one corpus in three scenarios, in one script:
-#   plain   - every track at unity into the master, against sox mixing the same
-#             tracks (both must produce the same samples);
-#   strip   - every track through "hp", four bands, two shelves and a
-#             compressor ("comp" on odd tracks, "rms" on even ones);
-#   reverb  - the plain mix with every track sending to both reverbs ("rev",
-#             "trev") and both returns ("rtn", "trtn") in use.
+# Sorvan's four speed figures, each as a ratio measured in this one run, with
+# the goal beside it:
+#   1. plain mix of 32 tracks: time against a hand-written single-threaded
+#      integer mix (bench/floor.cpp: decode, sum, encode), and throughput
+#      against sox -m;
+#   2. plain mix of 8 tracks: throughput against sox -m;
+#   3. every track through a full strip (high-pass, four bands, two shelves,
+#      a compressor): throughput against sox mixing the same tracks through one
+#      high-pass each;
+#   4. the strip mix with two threads against one; and peak memory at 127
+#      tracks.
+# Runs are interleaved (A B A B ...) and each figure is a median.
 #
 #   bench/run.sh [builddir]   (TRACKS, SECONDS_LONG and RUNS may be set in the environment)
-#   e.g. TRACKS=4 SECONDS_LONG=5 RUNS=1 bench/run.sh build
+#   e.g. TRACKS=8 SECONDS_LONG=5 RUNS=1 bench/run.sh build
 #
 # Corpus: TRACKS stereo 24-bit 48 kHz tracks of SECONDS_LONG each, generated
-# with sox at a level that keeps the sum below full scale, so both mixers sum
-# exactly.
+# with sox at a level that keeps the sum below full scale, so that the mixes
+# sum exactly and can be compared.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 tracks=${TRACKS:-32}
 seconds=${SECONDS_LONG:-60}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
+few=$((tracks < 8 ? tracks : 8))
 out="$here/out"
 corpus="$out/corpus-$tracks-$seconds"
 mkdir -p "$corpus"
+sorvan="$build/sorvan"
+floor="$build/bench/sorvan_floor"
+for tool in "$sorvan" "$floor"; do
+  [ -x "$tool" ] || { echo "$tool is missing: build first (make build)" >&2; exit 1; }
+done
 
 if [ ! -f "$corpus/t$tracks.wav" ]; then
   echo "Generating $tracks tracks of $seconds s..."
   for i in $(seq 1 "$tracks"); do
-    freq=$((110 + 37 * i))
-    sox -n -r 48000 -b 24 -c 2 "$corpus/t$i.wav" synth "$seconds" sine "$freq" pinknoise \
-      remix 1 2 gain -40
+    sox -R -n -r 48000 -b 24 -c 2 "$corpus/t$i.wav" synth "$seconds" sine $((110 + 37 * i)) \
+      pinknoise remix 1 2 gain -40
   done
 fi
 
-# make_session dir: the tracks and preferences every scenario shares, and the
-# head of the fader file (mix name, time entry, unity faders).
-make_session() {
-  local dir=$1
+# session DIR CHANNELS: tracks (channel k plays t((k-1) % TRACKS + 1)), the
+# shared preferences, and the head of the fader file (unity faders).
+session() {
+  local dir=$1 channels=$2
   rm -rf "$dir"
   mkdir -p "$dir"
   {
     echo "begin"
-    for i in $(seq 1 "$tracks"); do echo "t$i t$i.wav +"; done
+    for k in $(seq 1 "$channels"); do echo "c$k t$(((k - 1) % tracks + 1)).wav +"; done
     echo "end"
   } >"$dir/tracks.txt"
   printf 'begin\nwavdir\t%s/\npre\toff\ndither\t0\nverbo\t0\nend\n' "$corpus" >"$dir/prefs.txt"
   {
     printf 'begin\nbench\nt\t0\t0\t0\n'
-    for i in $(seq 1 "$tracks"); do printf 'v\t%d\t0\n' "$i"; done
+    for k in $(seq 1 "$channels"); do printf 'v\t%d\t0\n' "$k"; done
   } >"$dir/faders.txt"
 }
 
-session="$out/session"
-make_session "$session"
-printf 'end\n' >>"$session/faders.txt"
-
+session "$out/plain" "$tracks"
+printf 'end\n' >>"$out/plain/faders.txt"
+session "$out/few" "$few"
+printf 'end\n' >>"$out/few/faders.txt"
+session "$out/wide" 127
+printf 'end\n' >>"$out/wide/faders.txt"
 # The corpus sits near -37 dB; thresholds below that keep the compressors
 # switching, so their attack and release curves are part of the cost.
-strip_session="$out/session-strip"
-make_session "$strip_session"
+session "$out/strip" "$tracks"
 {
   for i in $(seq 1 "$tracks"); do
     printf 'hp\t%d\t30\n' "$i"
@@ -68,88 +79,65 @@ make_session "$strip_session"
     printf '%s\t%d\t-46\t5\t80\t3\n' "$comp" "$i"
   done
   printf 'end\n'
-} >>"$strip_session/faders.txt"
+} >>"$out/strip/faders.txt"
 
-reverb_session="$out/session-reverb"
-make_session "$reverb_session"
-{
-  for i in $(seq 1 "$tracks"); do printf 'rev\t%d\t-10\ntrev\t%d\t-10\n' "$i" "$i"; done
-  printf 'rtn\t-6\t75\ntrtn\t-6\t60\t3\nend\n'
-} >>"$reverb_session/faders.txt"
+files=() all=() some=() filtered=()
+for i in $(seq 1 "$tracks"); do
+  files+=("$corpus/t$i.wav")
+  all+=(-v 1 "$corpus/t$i.wav")
+  [ "$i" -le "$few" ] && some+=(-v 1 "$corpus/t$i.wav")
+  filtered+=(-v 1 "|sox -D $corpus/t$i.wav -p highpass 80")
+done
 
-inputs=()
-for i in $(seq 1 "$tracks"); do inputs+=(-v 1 "$corpus/t$i.wav"); done
-
-measure() { # label command...
+# time LABEL COMMAND...: appends "wall peak-KiB" of one run to out/times.LABEL.
+time_run() {
   local label=$1
   shift
-  /usr/bin/time -f "%e %M" -o "$out/time.$label" "$@" >/dev/null 2>&1
-  read -r wall mem <"$out/time.$label"
-  echo "$wall $mem"
+  /usr/bin/time -f "%e %M" -o "$out/run.time" "$@" >/dev/null 2>&1
+  cat "$out/run.time" >>"$out/times.$label"
 }
+in_dir=(sh -c 'cd "$0" && exec "$@"')
 
-# less a b: true when a < b
-less() { awk -v a="$1" -v b="$2" 'BEGIN{exit !(a<b)}'; }
-
-best_s=999999
-best_x=999999
-best_strip=999999
-best_reverb=999999
-mem_s=0
-mem_x=0
-mem_strip=0
-mem_reverb=0
-for r in $(seq 1 "$runs"); do
-  read -r w m < <(cd "$session" && measure sorvan "$build/sorvan")
-  less "$w" "$best_s" && best_s=$w
-  mem_s=$m
-  read -r w m < <(measure sox sox -m "${inputs[@]}" -D "$out/sox.wav")
-  less "$w" "$best_x" && best_x=$w
-  mem_x=$m
-  read -r w m < <(cd "$strip_session" && measure strip "$build/sorvan")
-  less "$w" "$best_strip" && best_strip=$w
-  mem_strip=$m
-  read -r w m < <(cd "$reverb_session" && measure reverb "$build/sorvan")
-  less "$w" "$best_reverb" && best_reverb=$w
-  mem_reverb=$m
+rm -f "$out"/times.*
+for _ in $(seq 1 "$runs"); do
+  time_run floor "$floor" "$out/floor.wav" "${files[@]}"
+  time_run plain "${in_dir[@]}" "$out/plain" "$sorvan"
+  time_run sox sox -m "${all[@]}" -D "$out/sox.wav"
+  time_run few "${in_dir[@]}" "$out/few" "$sorvan"
+  time_run soxfew sox -m "${some[@]}" -D "$out/soxfew.wav"
+  time_run strip "${in_dir[@]}" "$out/strip" "$sorvan"
+  time_run strip1 "${in_dir[@]}" "$out/strip" "$sorvan" --threads 1
+  time_run soxhp sox -m "${filtered[@]}" -D "$out/soxhp.wav"
 done
+time_run wide "${in_dir[@]}" "$out/wide" "$sorvan"
 
-# Same samples? Compare the data after the headers (sox may write a longer header).
-sorvan_data=$(tail -c $((seconds * 48000 * 6)) "$session/bench.wav" | md5sum)
-sox_data=$(tail -c $((seconds * 48000 * 6)) "$out/sox.wav" | md5sum)
-if [ "$sorvan_data" = "$sox_data" ]; then same="identical"; else same="DIFFERENT"; fi
-# The other scenarios must have rendered the whole song and changed it.
-expected=$((44 + seconds * 48000 * 6))
-for dir in "$strip_session" "$reverb_session"; do
-  size=$(stat -c %s "$dir/bench.wav")
-  if [ "$size" -ne "$expected" ]; then
-    echo "$dir/bench.wav has $size bytes instead of $expected" >&2
-    exit 1
-  fi
-  if cmp -s "$dir/bench.wav" "$session/bench.wav"; then
-    echo "$dir/bench.wav equals the plain mix: the scenario did nothing" >&2
-    exit 1
-  fi
-done
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+wall() { cut -d' ' -f1 "$out/times.$1" | median; }
+peak() { cut -d' ' -f2 "$out/times.$1" | sort -n | tail -n 1; }
 
-awk -v s="$best_s" -v x="$best_x" -v t="$tracks" -v d="$seconds" -v ms="$mem_s" -v mx="$mem_x" \
-  -v st="$best_strip" -v mst="$mem_strip" -v rv="$best_reverb" -v mrv="$mem_reverb" \
-  -v same="$same" 'BEGIN {
-  printf "plain mix of %d stereo 24-bit tracks x %d s (best of runs)\n", t, d
-  printf "  sorvan: %.2f s, peak memory %d KiB\n", s, ms
-  printf "  sox -m: %.2f s, peak memory %d KiB\n", x, mx
-  printf "  ratio sorvan/sox: %.2f   track-seconds mixed per second: %.0f\n", s / x, t * d / (s > 0 ? s : 0.01)
-  printf "  outputs: %s\n", same
-  ts = t * d
-  printf "  cost per track-second: %.3f ms\n", 1000 * s / ts
-  printf "strip on every track (hp, 4 bands, 2 shelves, comp or rms)\n"
-  printf "  sorvan: %.2f s, peak memory %d KiB\n", st, mst
-  printf "  cost per track-second: %.3f ms   ratio to plain: %.2f\n", 1000 * st / ts, st / (s > 0 ? s : 0.01)
-  printf "both reverbs fed by every track (rev, trev, rtn, trtn)\n"
-  printf "  sorvan: %.2f s, peak memory %d KiB\n", rv, mrv
-  printf "  cost per track-second: %.3f ms   ratio to plain: %.2f\n", 1000 * rv / ts, rv / (s > 0 ? s : 0.01)
-  extra = rv - s
-  if (extra < 0) extra = 0
-  printf "  reverbs: %.2f ms per second of audio, %.0f%% of the render\n", 1000 * extra / d, 100 * extra / (rv > 0 ? rv : 0.01)
+# The plain mixes must be the same samples as sox's and the floor's.
+data() { tail -c $((seconds * 48000 * 6)) "$1" | md5sum; }
+same=identical
+[ "$(data "$out/plain/bench.wav")" = "$(data "$out/sox.wav")" ] || same=DIFFERENT
+[ "$(data "$out/plain/bench.wav")" = "$(data "$out/floor.wav")" ] || same=DIFFERENT
+
+awk -v t="$tracks" -v f="$few" -v d="$seconds" -v runs="$runs" -v same="$same" \
+  -v floor="$(wall floor)" -v plain="$(wall plain)" -v sox="$(wall sox)" \
+  -v fewt="$(wall few)" -v soxfew="$(wall soxfew)" -v strip="$(wall strip)" \
+  -v strip1="$(wall strip1)" -v soxhp="$(wall soxhp)" -v wide="$(peak wide)" \
+  -v cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')" \
+  -v cores="$(nproc)" 'function mark(ok) { return ok ? "ok" : "MISSED" }
+BEGIN {
+  printf "%d stereo 24-bit tracks x %d s, medians of %d interleaved runs; %s, %d cores\n", t, d, runs, cpu, cores
+  printf "1. plain mix of %d tracks: sorvan %.2f s, integer floor %.2f s, sox -m %.2f s (outputs %s)\n", t, plain, floor, sox, same
+  printf "   time against the floor  %5.2fx   goal <= 1.5x   %s\n", plain / floor, mark(plain / floor <= 1.5)
+  printf "   throughput against sox  %5.2fx   goal >= 5x     %s\n", sox / plain, mark(sox / plain >= 5)
+  printf "2. plain mix of %d tracks: sorvan %.2f s, sox -m %.2f s\n", f, fewt, soxfew
+  printf "   throughput against sox  %5.2fx   goal >= 2x     %s\n", soxfew / fewt, mark(soxfew / fewt >= 2)
+  printf "3. strip on every track: sorvan %.2f s, sox -m with a high-pass each %.2f s\n", strip, soxhp
+  printf "   throughput against sox  %5.2fx   goal >= 4x     %s   (%.0f track-s/s)\n", soxhp / strip, mark(soxhp / strip >= 4), t * d / strip
+  printf "4. strip mix, two threads against one: %.2f s and %.2f s\n", strip, strip1
+  printf "   speed-up                %5.2fx   goal >= 1.8x   %s\n", strip1 / strip, mark(strip1 / strip >= 1.8)
+  printf "   peak memory, 127 tracks %5.1f MiB goal < 64 MiB %s\n", wide / 1024, mark(wide / 1024 < 64)
 }'
-[ "$same" = "identical" ]
+[ "$same" = identical ]

@@ -45,26 +45,16 @@ extern "C" void removeTemporariesAndDie(int signal) {
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds the cleanup signals back while a temporary file exists on disk but
-// is not yet in the handler's list; one that arrives meanwhile is delivered
-// when the block ends, and the handler then finds the file listed.
-class CleanupSignalsHeld {
- public:
-  CleanupSignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : kCleanupSignals) sigaddset(&held, signal);
-    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
-  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
 }  // namespace
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : kCleanupSignals) sigaddset(&held, signal);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void removeTemporariesOnSignals() {
   for (int signal : kCleanupSignals) std::signal(signal, removeTemporariesAndDie);
@@ -86,6 +76,8 @@ void OutputFile::open(const std::string& finalPath, std::size_t bufferBytes) {
   int fd = -1;
   int error = 0;
   {
+    // Held back while the file exists on disk but is not yet in the
+    // handler's list; the handler then finds it listed.
     CleanupSignalsHeld held;
     fd = ::mkstemp(tempPath_.data());
     if (fd >= 0)

@@ -4,6 +4,7 @@
 // untouched, and a file that is never committed is removed again.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -42,6 +43,21 @@ class OutputFile {
 // OutputFile before the process ends, so an interrupted run leaves nothing
 // half-written behind.
 void removeTemporariesOnSignals();
+
+// While alive, the calling thread holds those signals back; one that arrives
+// meanwhile is delivered when it ends. Threads started meanwhile inherit the
+// held signals for their whole life, so that only the main thread ever runs
+// the cleanup, and never while a temporary file is being created.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld();
+  ~CleanupSignalsHeld();
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 // Writes a whole text file through an OutputFile.
 void writeWholeFile(const std::string& path, const std::string& text);

@@ -7,6 +7,7 @@
 #include <ebur128.h>
 
 #include "base/limits.h"
+#include "base/output_file.h"
 
 namespace sorvan {
 
@@ -30,8 +31,12 @@ LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, int bits, b
   library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
   for (Slot& slot : slots_)
-    slot.frames.resize(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_));
-  if (threaded_) worker_ = std::thread([this] { work(); });
+    slot.frames.allocate(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_),
+                         false);
+  if (threaded_) {
+    const CleanupSignalsHeld held;  // the measuring thread never takes them
+    worker_ = std::thread([this] { work(); });
+  }
 }
 
 LoudnessMeter::~LoudnessMeter() { finish(); }

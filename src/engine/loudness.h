@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/buffer.h"
 #include "engine/true_peak.h"
 
 namespace sorvan {
@@ -35,7 +36,7 @@ class LoudnessMeter {
  private:
   // One block of interleaved frames on its way to the measurement.
   struct Slot {
-    std::vector<double> frames;
+    Buffer<double> frames;  // written before it is measured
     long count = 0;  // frames in it; 0 while it is free
   };
 

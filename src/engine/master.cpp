@@ -69,11 +69,11 @@ MasterOutput::MasterOutput(const RenderPlan& plan)
       loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
                 plan.outputBits == 16 ? 16 : 24, plan.threads > 1) {
   const std::size_t frames = kBlockFrames;
-  wordsL_.resize(frames);
+  wordsL_.allocate(frames, false);
   if (mono_) {
-    monoSum_.resize(frames);
+    monoSum_.allocate(frames, false);
   } else {
-    wordsR_.resize(frames);
+    wordsR_.allocate(frames, false);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.h"
 #include "engine/loudness.h"
 #include "engine/session.h"
 
@@ -78,8 +79,8 @@ class MasterOutput {
   MasterRmsState rms_;
   OutputMeters meters_;
   LoudnessMeter loudness_;
-  std::vector<std::int64_t> wordsL_, wordsR_;
-  std::vector<std::int64_t> monoSum_;
+  Buffer<std::int64_t> wordsL_, wordsR_;  // written before they are read
+  Buffer<std::int64_t> monoSum_;
   const std::int64_t* encodedL_ = nullptr;
   const std::int64_t* encodedR_ = nullptr;
 };

@@ -6,6 +6,7 @@
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "base/output_file.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
 
@@ -26,14 +27,14 @@ void prepareReverbs(const ReverbSettings& r, double rate, ReverbRuntime& reverb)
     if (auto problem = setupDiscreteReverb(reverb.tap, kBlockFrames, rate, r.tapRoom, r.taps,
                                            r.p1, r.p2, r.p3))
       refuse(*problem);
-    reverb.tapSend.allocate();
+    reverb.tapSend.allocate(kBlockFrames, false);  // cleared before every block
   }
   if (reverb.recursiveRuns) {
     reverb.recursive = std::make_unique<RecurseReverbState>();
     if (auto problem = setupRecurseReverb(*reverb.recursive, rate, r.recursiveRoom, r.p1, r.p2,
                                           r.p3, r.width))
       refuse(*problem);
-    reverb.recursiveSend.allocate();
+    reverb.recursiveSend.allocate(kBlockFrames, false);
   }
   if (r.anyInUse() || r.masterFed()) {
     reverb.returns.allocate();
@@ -70,7 +71,7 @@ void prepareSends(const RenderInputs& in, RenderState& s) {
     s.sendChannels.push_back(ch);
   }
   s.sendStretches.resize(s.sendChannels.size());
-  for (auto& stretch : s.sendStretches) stretch.allocate(kStretchFrames);
+  for (auto& stretch : s.sendStretches) stretch.allocate(kStretchFrames, false);
 }
 
 // What a channel costs to mix, roughly, in units of a plain channel.
@@ -104,15 +105,23 @@ void prepareWorkers(const RenderInputs& in, RenderState& s) {
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) channels += s.wanted[ch] ? 1 : 0;
   const int threads = std::max(1, std::min(in.plan.threads, channels));
   s.workers.resize(static_cast<std::size_t>(threads));
-  if (threads > 1) groupChannels(in, s, threads);
+  if (threads > 1) {
+    groupChannels(in, s, threads);
+    // The threads start here, with the signals that remove temporary files
+    // held back for good: only the main thread cleans up after a signal.
+    const CleanupSignalsHeld held;
+#pragma omp parallel num_threads(threads)
+    {
+    }
+  }
   for (ChannelWorker& w : s.workers) {
-    w.channel.allocate(kStretchFrames);
-    w.work.allocate(kStretchFrames);
+    w.channel.allocate(kStretchFrames, false);
+    w.work.allocate(kStretchFrames, false);
     if (!s.delayPan.empty()) w.mono.assign(kStretchFrames, 0);
     if (threads == 1) continue;
     w.buses.resize(kBusCount);
     for (int b = 0; b < kBusCount; ++b)
-      if (in.script.routing.busActive[b]) w.buses[b].allocate(kStretchFrames);
+      if (in.script.routing.busActive[b]) w.buses[b].allocate(kStretchFrames, false);
   }
 }
 
@@ -141,11 +150,12 @@ void prepareCurves(const StripSettings& strips, RenderState& s) {
 
 void allocateBuffers(const RenderInputs& in, RenderState& s) {
   const Routing& routing = in.script.routing;
-  if (in.plan.tapMode != 0) s.tapWords.allocate();
-  s.work.allocate();
-  s.masterPair.allocate();
+  // All of these are written before they are read in every block.
+  if (in.plan.tapMode != 0) s.tapWords.allocate(kBlockFrames, false);
+  s.work.allocate(kBlockFrames, false);
+  s.masterPair.allocate(kBlockFrames, false);
   for (int b = 0; b < kBusCount; ++b) {
-    if (routing.busActive[b]) s.buses[b].allocate();
+    if (routing.busActive[b]) s.buses[b].allocate(kBlockFrames, false);
   }
   if (routing.anyVcaActive)
     s.vcaGains.assign(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, 1.0);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/buffer.h"
 #include "base/limits.h"
 #include "engine/master.h"
 #include "engine/playback.h"
@@ -43,10 +44,11 @@ inline constexpr long kStretchFrames = 4096;
 // one stretch).
 template <typename T>
 struct Pair {
-  std::vector<T> left, right;
-  void allocate(long frames = kBlockFrames) {
-    left.assign(static_cast<std::size_t>(frames), T{});
-    right.assign(static_cast<std::size_t>(frames), T{});
+  Buffer<T> left, right;
+  // Zeroed unless the buffer is always written before it is read.
+  void allocate(long frames = kBlockFrames, bool zeroed = true) {
+    left.allocate(static_cast<std::size_t>(frames), zeroed);
+    right.allocate(static_cast<std::size_t>(frames), zeroed);
   }
   void clear(long n) {
     std::fill_n(left.begin(), n, T{});

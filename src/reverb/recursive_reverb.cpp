@@ -33,8 +33,8 @@ inline void addOutput(std::int64_t* ret, std::int64_t* spill, long n, std::int64
 
 RecurseReverbState::RecurseReverbState() {
   for (int j = 1; j <= kReverbNodes; ++j) {
-    surf[j].assign(kBlockFrames, 0);
-    spill[j].assign(kBlockFrames, 0);
+    surf[j].allocate(kBlockFrames, true);
+    spill[j].allocate(kBlockFrames, true);
   }
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.h"
+
 namespace sorvan {
 
 // Nodes by surface: 1 front wall, 2 left wall, 3 right wall, 4 rear wall,
@@ -29,10 +31,10 @@ struct RecurseReverbState {
   std::array<std::array<std::int64_t, kReverbNodes + 1>, kReverbNodes + 1> travel{};
   float Width = 0.0f;  // share of the front, rear, floor and ceiling nodes on the far side
   // surf[j][i]: node j's signal at sample i of the current block (surf1..surf6).
-  std::array<std::vector<std::int64_t>, kReverbNodes + 1> surf;
+  std::array<Buffer<std::int64_t>, kReverbNodes + 1> surf;
   // spill[j][i]: what node j receives at sample i of the next block
   // (spill1..spill6); between calls it holds the whole tail still to come.
-  std::array<std::vector<std::int64_t>, kReverbNodes + 1> spill;
+  std::array<Buffer<std::int64_t>, kReverbNodes + 1> spill;
 };
 
 // Works out the distances and Width once before the mix. Returns the message
