@@ -3,12 +3,13 @@
 # first (as root) or say which command to run.
 BUILD ?= build
 SANBUILD ?= build-san
+TSANBUILD ?= build-tsan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 # WERROR=ON turns warnings into errors, as CI builds.
 WERROR ?= OFF
 
-.PHONY: all deps configure build test test-san demo bench fuzz clean
+.PHONY: all deps configure build test test-san test-tsan demo bench fuzz clean
 
 all: build
 
@@ -29,7 +30,7 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 # (built with clang when it is installed).
 test-san: deps
-	@scripts/ensure-deps.sh clang libclang-rt-14-dev
+	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
 	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
 	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON -DSORVAN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
@@ -37,6 +38,18 @@ test-san: deps
 
 # Only the program and the demo generator: the test suite takes minutes to
 # compile on a small machine and the demo does not need it.
+# The renders (in memory and of the real binary, at several thread counts)
+# under ThreadSanitizer, with the OpenMP runtime's own support for it.
+TSAN_TESTS ?= Render|Golden|Playback|Loudness|Plot
+test-tsan: deps
+	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
+	CXX=clang++ cmake -S . -B $(TSANBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVAN_TSAN=ON \
+	  -DSORVAN_WERROR=$(WERROR) >/dev/null
+	cmake --build $(TSANBUILD) -j $(JOBS) --target sorvan sorvan_demo_gen test_engine test_e2e
+	cd $(TSANBUILD) && TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1" \
+	  OMP_TOOL_LIBRARIES=$(firstword $(wildcard /usr/lib/llvm-*/lib/libarcher.so)) \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target sorvan sorvan_demo_gen
 	demo/render.sh $(BUILD)
@@ -49,8 +62,8 @@ bench: build
 FUZZ_SECONDS ?= 60
 FUZZ_SEED ?=
 fuzz:
-	@scripts/ensure-deps.sh clang libclang-rt-14-dev
+	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_SEED=$(FUZZ_SEED) JOBS=$(JOBS) fuzz/run.sh
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) demo/out
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) demo/out

@@ -50,7 +50,7 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --check      read and check everything, print every warning, write nothing\n"
-    "  --threads N  use N threads (default: the preferences' threads, else all cores)\n"
+    "  --threads N  mix with N threads (default: the preferences' threads, else all cores)\n"
     "  --strict     stop with status 2, before anything is written, on any warning\n"
     "               about the files or any channel that would play silence\n"
     "  --no-launch  render everything, but do not run the preferences' launch command\n"

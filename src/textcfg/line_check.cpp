@@ -301,6 +301,7 @@ std::vector<KeywordForm> prefsForms(int startFields, int pointFields) {
       {"dither", "level", "n"},
       {"pan", "dB", "n"},
       {"seed", "seed", "N"},
+      {"threads", "count", "N"},
       {"outbits", "bits", "N"},
       {"tap", "rev or rtn", "W"},
   };

@@ -57,11 +57,9 @@ std::int64_t pcmFromWord(std::uint64_t word, int sample) {
 }
 
 template <int Size, std::int64_t (*At)(const unsigned char*)>
-__attribute__((target_clones("avx2", "default"))) void decodePcm(const unsigned char* bytes,
-                                                                 int channels,
-                                                                 std::int64_t* left,
-                                                                 std::int64_t* right,
-                                                                 long frames) {
+inline __attribute__((always_inline)) void decodePcm(const unsigned char* bytes, int channels,
+                                                     std::int64_t* left, std::int64_t* right,
+                                                     long frames) {
   const long frameBytes = static_cast<long>(Size) * channels;
   long i = 0;
   for (; i + 1 < frames && frameBytes * 2 >= 8; ++i) {
@@ -74,6 +72,23 @@ __attribute__((target_clones("avx2", "default"))) void decodePcm(const unsigned 
     left[i] = At(bytes + i * frameBytes);
     if (channels == 2) right[i] = At(bytes + i * frameBytes + Size);
   }
+}
+
+// Compiled for AVX2 as well, where the processor has it.
+__attribute__((target_clones("avx2", "default"))) void decodePcm16(const unsigned char* bytes,
+                                                                   int channels,
+                                                                   std::int64_t* left,
+                                                                   std::int64_t* right,
+                                                                   long frames) {
+  decodePcm<2, pcm16At>(bytes, channels, left, right, frames);
+}
+
+__attribute__((target_clones("avx2", "default"))) void decodePcm24(const unsigned char* bytes,
+                                                                   int channels,
+                                                                   std::int64_t* left,
+                                                                   std::int64_t* right,
+                                                                   long frames) {
+  decodePcm<3, pcm24At>(bytes, channels, left, right, frames);
 }
 
 template <std::int64_t (*At)(const unsigned char*), int Size>
@@ -141,10 +156,10 @@ void decodeStereo(const unsigned char* bytes, int bytesPerSample, std::int64_t* 
   if (frames < 1) return;
   switch (bytesPerSample) {
     case 2:
-      decodePcm<2, pcm16At>(bytes, 2, left, right, frames);
+      decodePcm16(bytes, 2, left, right, frames);
       break;
     case 3:
-      decodePcm<3, pcm24At>(bytes, 2, left, right, frames);
+      decodePcm24(bytes, 2, left, right, frames);
       break;
     case 4:
       decodeStereoAs<floatAt, 4>(bytes, left, right, frames);
@@ -159,10 +174,10 @@ void decodeMono(const unsigned char* bytes, int bytesPerSample, std::int64_t* ou
   if (frames < 1) return;
   switch (bytesPerSample) {
     case 2:
-      decodePcm<2, pcm16At>(bytes, 1, out, nullptr, frames);
+      decodePcm16(bytes, 1, out, nullptr, frames);
       break;
     case 3:
-      decodePcm<3, pcm24At>(bytes, 1, out, nullptr, frames);
+      decodePcm24(bytes, 1, out, nullptr, frames);
       break;
     case 4:
       decodeMonoAs<floatAt, 4>(bytes, out, frames);

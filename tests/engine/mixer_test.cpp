@@ -24,30 +24,34 @@ using test::ScratchFolder;
 
 constexpr double kRate = 48000.0;
 
-// A parsed session of one stereo channel, read as the stages before the mix
-// would read it.
+// A parsed session of `channels` stereo channels, read as the stages before
+// the mix would read it.
 struct Session {
   RenderPlan plan;
   std::unique_ptr<MixScript> script;
   std::unique_ptr<EffectSettings> effects;
 
-  Session(const std::string& faderSection, std::int64_t sourceFrames, std::int64_t frames) {
+  Session(const std::string& faderSection, std::int64_t sourceFrames, std::int64_t frames,
+          int channels = 1) {
     MessageCapture quiet;
     ScriptInputs in;
     in.faderSection = faderSection;
     in.prefsSection = "\nend\n";
     in.sampleRate = kRate;
     in.songLength = frames;
-    in.trackCount = 1;
+    in.trackCount = channels;
     in.verbosity = 0;
-    in.sourceChannels[1] = 2;
     ChannelActive active{};
-    active[1] = 1;
+    for (int ch = 1; ch <= channels; ++ch) {
+      in.sourceChannels[ch] = 2;
+      active[ch] = 1;
+    }
     script = std::make_unique<MixScript>(readMixScript(in, active));
     effects = std::make_unique<EffectSettings>();
     readEffectSettings(EffectInputs{faderSection, kRate, false, 0}, *effects);
-    plan.trackCount = 1;
-    plan.channels[1] = SourceChannel{true, 2, 0, sourceFrames};
+    plan.trackCount = channels;
+    for (int ch = 1; ch <= channels; ++ch)
+      plan.channels[ch] = SourceChannel{true, 2, 0, sourceFrames};
     plan.renderLength = frames;
     plan.sampleRate = kRate;
     plan.ditherHalfWidth = 0;
@@ -57,19 +61,23 @@ struct Session {
 
   WaveFormat format() const { return WaveFormat{48000, 24, 2, plan.renderLength}; }
 
-  // Prepares and renders with `source` on channel 1 into `sink`.
-  void render(SampleSource& source, SampleSink& sink) const {
+  // Prepares and renders with sources[k] on channel k + 1 into `sink`.
+  void render(const std::vector<SampleSource*>& channels, SampleSink& sink) const {
     const RenderInputs in{plan, *script, *effects};
     const auto state = prepareRender(in);
     SourceTable sources{};
-    sources[1] = &source;
+    for (std::size_t k = 0; k < channels.size(); ++k) sources[k + 1] = channels[k];
     renderMix(in, *state, sources, RenderOutputs{sink});
   }
+  void render(SampleSource& source, SampleSink& sink) const { render({&source}, sink); }
 
-  std::vector<unsigned char> renderInMemory(SampleSource& source) const {
+  std::vector<unsigned char> renderInMemory(const std::vector<SampleSource*>& channels) const {
     MemorySink sink(format());
-    render(source, sink);
+    render(channels, sink);
     return sink.bytes();
+  }
+  std::vector<unsigned char> renderInMemory(SampleSource& source) const {
+    return renderInMemory(std::vector<SampleSource*>{&source});
   }
 };
 
@@ -142,6 +150,32 @@ TEST(RenderTest, APreparedSessionRendersTheSameAfterAnotherRender) {
   const auto again = session.renderInMemory(c);
   EXPECT_FALSE(between == first);
   EXPECT_TRUE(again == first);
+}
+
+// Threads share the channels out, with reverb sends (added in channel order)
+// and without; every byte stays the same.
+TEST(RenderTest, ThreadsDoNotChangeABit) {
+  std::string fader = "\nsong\nt\t0\t0\t0\n";
+  for (int ch = 1; ch <= 6; ++ch) {
+    const std::string c = std::to_string(ch);
+    fader += "v\t" + c + "\t-" + c + "\n" + (ch % 2 ? "band2\t" + c + "\t900\t4\t2\n" : "");
+  }
+  for (const std::string sends : {"", "rev\t2\t-3\nrev\t5\t-8\ntrev\t3\t-1\nrtn\t-6\t40\ntrtn\t0\t30\t2\n"}) {
+    std::vector<std::vector<unsigned char>> renders;
+    for (int threads : {1, 2, 5}) {
+      Session session(fader + sends + "end\n", 150000, 150000, 6);
+      session.plan.threads = threads;
+      std::vector<std::unique_ptr<MemorySource>> sources;
+      std::vector<SampleSource*> channels;
+      for (int ch = 1; ch <= 6; ++ch) {
+        sources.push_back(std::make_unique<MemorySource>(2, noise(150000, 40u + ch)));
+        channels.push_back(sources.back().get());
+      }
+      renders.push_back(session.renderInMemory(channels));
+    }
+    EXPECT_TRUE(renders[1] == renders[0]) << "two threads" << (sends.empty() ? "" : ", sends");
+    EXPECT_TRUE(renders[2] == renders[0]) << "five threads" << (sends.empty() ? "" : ", sends");
+  }
 }
 
 TEST(RenderTest, SourceShorterThanPromisedOrGoneIsSilentWithOneWarning) {
