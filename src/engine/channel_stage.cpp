@@ -7,6 +7,7 @@
 #include <omp.h>
 
 #include "base/numeric.h"
+#include "base/target.h"
 #include "engine/block_math.h"
 #include "engine/playback.h"
 #include "engine/plot.h"
@@ -23,7 +24,7 @@ constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at un
 // peak meter and the sum into one bus. The arithmetic is AUTOMATE's; its
 // products cannot leave the 64-bit range, since decoded samples stay within
 // 2^31 and a side's gain within 2^12.
-__attribute__((target_clones("avx2", "default"))) void steadyIntoBus(
+SORVAN_ALSO_AVX2 void steadyIntoBus(
     const SteadyGains& g, const std::int64_t* left, const std::int64_t* right, long n,
     std::int64_t* busL, std::int64_t* busR, MixMeters& meters, int ch) {
   std::int64_t peakL = 0, peakR = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/target.h"
+
 namespace sorvan {
 namespace {
 
@@ -84,7 +86,7 @@ SORVAN_INLINE void runSkewed(const ChainCoefficients* k, ChainState* st, long m,
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void runFilterChain(const ChainFilter* filters,
+SORVAN_ALSO_AVX2 void runFilterChain(const ChainFilter* filters,
                                                                       int count, long n,
                                                                       double* left,
                                                                       double* right) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/target.h"
+
 namespace sorvan {
 namespace {
 
@@ -75,7 +77,7 @@ inline __attribute__((always_inline)) void decodePcm(const unsigned char* bytes,
 }
 
 // Compiled for AVX2 as well, where the processor has it.
-__attribute__((target_clones("avx2", "default"))) void decodePcm16(const unsigned char* bytes,
+SORVAN_ALSO_AVX2 void decodePcm16(const unsigned char* bytes,
                                                                    int channels,
                                                                    std::int64_t* left,
                                                                    std::int64_t* right,
@@ -83,7 +85,7 @@ __attribute__((target_clones("avx2", "default"))) void decodePcm16(const unsigne
   decodePcm<2, pcm16At>(bytes, channels, left, right, frames);
 }
 
-__attribute__((target_clones("avx2", "default"))) void decodePcm24(const unsigned char* bytes,
+SORVAN_ALSO_AVX2 void decodePcm24(const unsigned char* bytes,
                                                                    int channels,
                                                                    std::int64_t* left,
                                                                    std::int64_t* right,

@@ -1,0 +1,21 @@
+// Hot loops are compiled twice, for the baseline processor and for AVX2, and
+// the version the processor can run is chosen when the program starts: one
+// binary runs everywhere and fast where it can. Both versions do the same
+// arithmetic (nothing is fused), so they give the same bits.
+#pragma once
+
+// ThreadSanitizer instruments the chooser, which runs before it has started;
+// its builds keep one version.
+#if defined(__SANITIZE_THREAD__)
+#define SORVAN_NO_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define SORVAN_NO_CLONES
+#endif
+#endif
+
+#ifdef SORVAN_NO_CLONES
+#define SORVAN_ALSO_AVX2
+#else
+#define SORVAN_ALSO_AVX2 __attribute__((target_clones("avx2", "default")))
+#endif
