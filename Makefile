@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 # WERROR=ON turns warnings into errors, as CI builds.
 WERROR ?= OFF
 
-.PHONY: all deps configure build test test-san test-tsan demo bench fuzz clean
+.PHONY: all deps configure build test test-san test-asan test-tsan demo bench fuzz clean
 
 all: build
 
@@ -28,16 +28,17 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# (built with clang when it is installed).
-test-san: deps
+# (built with clang when it is installed), then the renders under
+# ThreadSanitizer.
+test-san: test-asan test-tsan
+
+test-asan: deps
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
 	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
 	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON -DSORVAN_WERROR=$(WERROR) >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Only the program and the demo generator: the test suite takes minutes to
-# compile on a small machine and the demo does not need it.
 # The renders (in memory and of the real binary, at several thread counts)
 # under ThreadSanitizer, with the OpenMP runtime's own support for it.
 TSAN_TESTS ?= Render|Golden|Playback|Loudness|Plot
@@ -50,6 +51,8 @@ test-tsan: deps
 	  OMP_TOOL_LIBRARIES=$(firstword $(wildcard /usr/lib/llvm-*/lib/libarcher.so)) \
 	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
+# Only the program and the demo generator: the test suite takes minutes to
+# compile on a small machine and the demo does not need it.
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target sorvan sorvan_demo_gen
 	demo/render.sh $(BUILD)
