@@ -28,6 +28,21 @@ constexpr const char* kPrefsTexts[4] = {
 };
 
 constexpr double kRate = 8000.0;
+
+// Tables kept from one input to the next: made default again by assignment,
+// which keeps their storage, instead of allocating megabytes per input.
+struct Tables {
+  const sorvan::MixScript freshScript{};
+  sorvan::MixScript script;
+  const sorvan::EffectSettings freshEffects{};
+  sorvan::EffectSettings effects;
+  sorvan::AutomationState automation;
+};
+
+Tables& tables() {
+  static auto* t = new Tables;
+  return *t;
+}
 constexpr std::int64_t kSongLength = 8000 * 30;
 constexpr int kTracks = 12;
 
@@ -49,7 +64,7 @@ void checkScript(const sorvan::MixScript& s, const sorvan::ChannelActive& before
   const LevelTables& l = s.levels;
   std::array<std::int64_t, kMaxTracks + 1> sourceStart{};
   sourceStart[3] = 1000;
-  const auto state = std::make_unique<AutomationState>();
+  AutomationState* state = &tables().automation;
   startAutomation(l, renderStart, kTracks, sourceStart, *state);
   for (int i = 0; i < kLevelSlots; ++i) {
     checkFader(l.faders[i], state->faders[i].cursor);
@@ -85,17 +100,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ChannelActive active{};
   for (int ch = 1; ch <= kTracks; ++ch) active[ch] = 1;
   const ChannelActive before = active;
+  Tables& t = tables();
   try {
-    const auto script = std::make_unique<MixScript>(readMixScript(in, active));
-    checkScript(*script, before, active, in.renderStart);
+    t.script = t.freshScript;
+    readMixScript(in, active, t.script);
+    checkScript(t.script, before, active, in.renderStart);
   } catch (const Fatal& fatal) {
     FUZZ_CHECK(fatal.status == exit_status::kConfig || fatal.status == exit_status::kUser);
     FUZZ_CHECK(!cap.text().empty());
   }
 
-  auto effects = std::make_unique<EffectSettings>();
   try {
-    readEffectSettings(EffectInputs{faders.section(), kRate, in.percent, in.verbosity}, *effects);
+    t.effects = t.freshEffects;
+    readEffectSettings(EffectInputs{faders.section(), kRate, in.percent, in.verbosity}, t.effects);
   } catch (const Fatal& fatal) {
     FUZZ_CHECK(fatal.status == exit_status::kConfig || fatal.status == exit_status::kUser);
     FUZZ_CHECK(!cap.text().empty());

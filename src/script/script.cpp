@@ -8,6 +8,11 @@ namespace sorvan {
 
 MixScript readMixScript(const ScriptInputs& in, ChannelActive& channelActive) {
   MixScript script;
+  readMixScript(in, channelActive, script);
+  return script;
+}
+
+void readMixScript(const ScriptInputs& in, ChannelActive& channelActive, MixScript& script) {
   const int trackCount = std::clamp(in.trackCount, 0, kMaxTracks);
 
   readRouting(in.faderSection, trackCount, channelActive, script.routing);
@@ -51,7 +56,6 @@ MixScript readMixScript(const ScriptInputs& in, ChannelActive& channelActive) {
   addAutomaticRamps(in.sampleRate, in.dbps, levels);
   levels.panLaw = readPanLaw(in.prefsSection);
   computePanGains(in.sourceChannels, levels);
-  return script;
 }
 
 }  // namespace sorvan

@@ -43,4 +43,9 @@ struct MixScript {
 // errors print their message and throw Fatal{exit_status::kConfig}.
 MixScript readMixScript(const ScriptInputs& in, ChannelActive& channelActive);
 
+// The same into `into`, which must hold a default MixScript: one kept from an
+// earlier reading is made default again by assigning a default one to it,
+// which keeps its storage (as a fuzzer reading thousands of scripts wants).
+void readMixScript(const ScriptInputs& in, ChannelActive& channelActive, MixScript& into);
+
 }  // namespace sorvan
