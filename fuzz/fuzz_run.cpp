@@ -188,9 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string messages;
   {
     sorvan::MessageCapture cap;
-    char name[] = "sorvan";
-    char* argv[] = {name, nullptr};
-    status = sorvan::runMain(1, argv);
+    // One thread: libFuzzer runs on one core, and the threads' sharing of
+    // the work is checked by the render tests under ThreadSanitizer.
+    char name[] = "sorvan", threads[] = "--threads", one[] = "1";
+    char* argv[] = {name, threads, one, nullptr};
+    status = sorvan::runMain(3, argv);
     messages = cap.text();
   }
   FUZZ_CHECK(::setrlimit(RLIMIT_FSIZE, &fileSize) == 0);

@@ -262,6 +262,14 @@ OpenSources openSources(const RenderPlan& plan, const Sources& sources) {
   return open;
 }
 
+// The stream buffer of a WAVE output: `bytes`, or less when the whole file
+// is smaller.
+std::size_t streamBuffer(std::size_t bytes, const WaveFormat& f) {
+  const std::int64_t whole =
+      44 + f.frames * (f.bits / 8) * f.channels;  // the frame count fits a WAVE file
+  return static_cast<std::size_t>(std::clamp<std::int64_t>(whole, 4096, static_cast<std::int64_t>(bytes)));
+}
+
 // Stages 10 and 11: the outputs are created, the mix renders into them and
 // they are renamed into place once complete.
 MixMeters renderStage(const RenderInputs& session, RenderState& state, const SourceStage& src,
@@ -269,11 +277,13 @@ MixMeters renderStage(const RenderInputs& session, RenderState& state, const Sou
   const RenderPlan& plan = session.plan;
   const auto rate = src.sources.sampleRate;
   const WaveFormat format{rate, plan.outputBits, plan.mono ? 1 : 2, plan.renderLength};
-  WaveFileSink mix(paths.mix, format, static_cast<std::size_t>(plan.outputBits / 3) * 262144);
+  WaveFileSink mix(paths.mix, format,
+                   streamBuffer(static_cast<std::size_t>(plan.outputBits / 3) * 262144, format));
   std::unique_ptr<WaveFileSink> tap;
-  if (tapFile.mode != 0)
-    tap = std::make_unique<WaveFileSink>(tapFile.path, WaveFormat{rate, 24, 2, plan.renderLength},
-                                         2097152);
+  if (tapFile.mode != 0) {
+    const WaveFormat tapFormat{rate, 24, 2, plan.renderLength};
+    tap = std::make_unique<WaveFileSink>(tapFile.path, tapFormat, streamBuffer(2097152, tapFormat));
+  }
   OpenSources sources = openSources(plan, src.sources);
   TerminalProgress terminal(plan.verbosity > 0 ? plan.sampleRate : 0.0);
   RenderProgress* progress = terminal.active() ? &terminal : nullptr;

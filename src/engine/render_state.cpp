@@ -158,7 +158,7 @@ void allocateBuffers(const RenderInputs& in, RenderState& s) {
     if (routing.busActive[b]) s.buses[b].allocate(kBlockFrames, false);
   }
   if (routing.anyVcaActive)
-    s.vcaGains.assign(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, 1.0);
+    s.vcaGains.allocate(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, false);
 }
 
 }  // namespace

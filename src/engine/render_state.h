@@ -112,7 +112,9 @@ struct RenderState {
   Pair<double> work;
   Pair<std::int64_t> masterPair;
   std::vector<Pair<std::int64_t>> buses = std::vector<Pair<std::int64_t>>(kBusCount);
-  std::vector<double> vcaGains;       // kVcaSlots rows of one block, when a VCA is active
+  // kVcaSlots rows of one block, when a VCA is active; the rows of the active
+  // VCAs are filled before each block, and only those are ever read.
+  Buffer<double> vcaGains;
 };
 
 // Builds the state of one render and makes every check that can refuse it

@@ -34,7 +34,8 @@ void encode(const WaveFormat& f, const std::int64_t* left, const std::int64_t* r
 
 WaveFileSink::WaveFileSink(const std::string& path, const WaveFormat& format,
                            std::size_t bufferBytes)
-    : format_(format), bytes_(static_cast<std::size_t>(kBlockFrames) * frameBytes(format)) {
+    : format_(format) {
+  bytes_.allocate(static_cast<std::size_t>(kBlockFrames) * frameBytes(format), false);
   file_.open(path, bufferBytes);
   const auto header = MAKE_HEADER(format.sampleRate, static_cast<unsigned>(format.bits),
                                   format.channels, format.frames);

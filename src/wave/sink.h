@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.h"
 #include "base/output_file.h"
 
 namespace sorvan {
@@ -41,7 +42,7 @@ class WaveFileSink final : public SampleSink {
  private:
   WaveFormat format_;
   OutputFile file_;
-  std::vector<unsigned char> bytes_;  // one encoded block, allocated once
+  Buffer<unsigned char> bytes_;  // one encoded block, allocated once
 };
 
 class MemorySink final : public SampleSink {
