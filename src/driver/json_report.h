@@ -1,0 +1,36 @@
+// The statistics for programs: stats_<name>.json beside the text, holding
+// every number of the text report (unrounded), the settings that made the
+// mix, the warnings of the run and the files it wrote. The schema is in the
+// guide; "version" changes whenever a field changes meaning or goes away.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/prefs.h"
+#include "driver/session_files.h"
+#include "engine/report.h"
+#include "engine/session.h"
+
+namespace sorvan {
+
+inline constexpr int kJsonReportVersion = 1;
+
+struct JsonReportInputs {
+  const ReportInputs* report = nullptr;  // what the statistics text was made of
+  const Preferences* prefs = nullptr;
+  const RenderPlan* plan = nullptr;
+  std::vector<std::string> warnings;
+  std::vector<std::string> files;        // written by the run, in order
+  double processingSeconds = 0;          // as the text reported it
+};
+
+std::string statisticsJson(const JsonReportInputs& in);
+
+// The warnings and corrections among the messages of a run (one entry per
+// message printed), without their surrounding line breaks: the line reports
+// about the session files and the console's own warnings.
+std::vector<std::string> warningsAmong(const std::vector<std::string>& messages,
+                                       const SessionPaths& names);
+
+}  // namespace sorvan
