@@ -147,8 +147,8 @@ std::string statisticsJson(const JsonReportInputs& in) {
   return j.dump(2) + "\n";
 }
 
-std::vector<std::string> warningsAmong(const std::vector<std::string>& messages,
-                                       const SessionPaths& names) {
+std::vector<std::string> runWarnings(const std::vector<std::string>& findings,
+                                     const std::vector<std::string>& messages) {
   // How the console's warnings and corrections begin, or what they hold.
   static constexpr std::string_view kStarts[] = {
       ">>", "Warning", "Error", "Cannot find", "Can't find", "Dither is set", "Pan on channel",
@@ -157,7 +157,7 @@ std::vector<std::string> warningsAmong(const std::vector<std::string>& messages,
   static constexpr std::string_view kHolds[] = {
       " is not a 32", " has no channels or no sample bytes", " volume trim set above",
       " already exists and was left unchanged"};
-  std::vector<std::string> warnings;
+  std::vector<std::string> warnings = findings;
   for (const std::string& message : messages) {
     const std::size_t first = message.find_first_not_of('\n');
     if (first == std::string::npos) continue;
@@ -167,8 +167,6 @@ std::vector<std::string> warningsAmong(const std::vector<std::string>& messages,
     for (const std::string_view start : kStarts) warning = warning || startsWith(text, start);
     for (const std::string_view held : kHolds)
       warning = warning || text.find(held) != std::string::npos;
-    for (const std::string* file : {&names.tracks, &names.faders, &names.prefs})
-      warning = warning || startsWith(text, *file + ":");
     if (warning) warnings.push_back(text);
   }
   return warnings;

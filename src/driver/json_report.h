@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "driver/prefs.h"
-#include "driver/session_files.h"
 #include "engine/report.h"
 #include "engine/session.h"
 
@@ -27,10 +26,10 @@ struct JsonReportInputs {
 
 std::string statisticsJson(const JsonReportInputs& in);
 
-// The warnings and corrections among the messages of a run (one entry per
-// message printed), without their surrounding line breaks: the line reports
-// about the session files and the console's own warnings.
-std::vector<std::string> warningsAmong(const std::vector<std::string>& messages,
-                                       const SessionPaths& names);
+// The warnings of a run: the findings about the session files (printed or
+// not), then the console's own warnings and corrections among the messages
+// printed (one entry per message), without their surrounding line breaks.
+std::vector<std::string> runWarnings(const std::vector<std::string>& findings,
+                                     const std::vector<std::string>& messages);
 
 }  // namespace sorvan

@@ -455,7 +455,7 @@ int run(const CommandLine& cmd) {
 
   RunRecord record;
   record.plan = &plan;
-  record.warnings = warningsAmong(messages->messages(), cmd.paths);
+  record.warnings = runWarnings(diag.findings(), messages->messages());
   messages.reset();  // nothing is recorded while the render runs
   TargetOutcome target;
   if (prefs.target) {
