@@ -67,7 +67,7 @@ seconds_of() {
   start=$(date +%s.%N)
   "$sorvan" --threads "$threads" -C "$out/deliveries-$1" </dev/null >/dev/null
   end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
@@ -81,5 +81,5 @@ printf '%d tracks of %d s, %d threads, median of %d runs\n' "$tracks" "$seconds"
 printf '  plain   %6.2f s\n' "$plain"
 for name in stems target both; do
   t=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
-  printf '  %-7s %6.2f s  %.2fx a plain render\n' "$name" "$t" "$(echo "$t / $plain" | bc -l)"
+  printf '  %-7s %6.2f s  %.2fx a plain render\n' "$name" "$t" "$(awk -v a="$t" -v b="$plain" 'BEGIN { print a / b }')"
 done
