@@ -303,7 +303,7 @@ std::vector<KeywordForm> prefsForms(int startFields, int pointFields) {
       {"seed", "seed", "N"},
       {"threads", "count", "N"},
       {"outbits", "bits", "N"},
-      {"outformat", "wav, float or flac", "W"},
+      {"outformat", "format", "W"},
       {"stems", "on or off", "W"},
       {"target", "LUFS, dBTP ceiling", "nn"},
       {"json", "on or off", "W"},
