@@ -348,7 +348,7 @@ TEST(DeliveryFailures, AFailingWriteOfANewFileLosesNothing) {
   // A JSON report too large for the limit, after a render small enough for it.
   s.write("prefs.txt", "begin\npre\ton\nlength\t0.001\nverbo\t0\njson\ton\nend\n");
   s.write("stats_song.json", "an earlier report");
-  const RunResult r = s.run("", "", sizeLimit(1));
+  const RunResult r = s.run("--threads 1", "", sizeLimit(1));
   EXPECT_EQ(r.status, 3) << r.out;
   EXPECT_TRUE(contains(r.out, "Error: cannot write stats_song.json: File too large\n")) << r.out;
   EXPECT_EQ(s.read("stats_song.json"), "an earlier report");
