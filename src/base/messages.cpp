@@ -8,8 +8,11 @@ namespace {
 
 MessageCapture* g_capture = nullptr;
 std::string* g_captureText = nullptr;
+MessageRecord* g_record = nullptr;
+std::vector<std::string>* g_recordMessages = nullptr;
 
 void emit(const char* data, std::size_t size) {
+  if (g_recordMessages) g_recordMessages->emplace_back(data, size);
   if (g_captureText) {
     g_captureText->append(data, size);
   } else {
@@ -57,6 +60,16 @@ MessageCapture::MessageCapture() : previous_(g_capture) {
 MessageCapture::~MessageCapture() {
   g_capture = previous_;
   g_captureText = previous_ ? &previous_->text_ : nullptr;
+}
+
+MessageRecord::MessageRecord() : previous_(g_record) {
+  g_record = this;
+  g_recordMessages = &messages_;
+}
+
+MessageRecord::~MessageRecord() {
+  g_record = previous_;
+  g_recordMessages = previous_ ? &previous_->messages_ : nullptr;
 }
 
 }  // namespace sorvan

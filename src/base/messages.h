@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace sorvan {
 
@@ -27,6 +28,21 @@ class MessageCapture {
  private:
   std::string text_;
   MessageCapture* previous_;
+};
+
+// While alive, every message is also kept here, one entry per call of say or
+// sayLine, while it goes to the console (or a capture) as before.
+class MessageRecord {
+ public:
+  MessageRecord();
+  ~MessageRecord();
+  MessageRecord(const MessageRecord&) = delete;
+  MessageRecord& operator=(const MessageRecord&) = delete;
+  const std::vector<std::string>& messages() const { return messages_; }
+
+ private:
+  std::vector<std::string> messages_;
+  MessageRecord* previous_;
 };
 
 }  // namespace sorvan

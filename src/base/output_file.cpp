@@ -62,10 +62,12 @@ void removeTemporariesOnSignals() {
 
 OutputFile::~OutputFile() { discard(); }
 
-void OutputFile::fail(int error) {
+void OutputFile::fail(int error) { fail(std::string(std::strerror(error))); }
+
+void OutputFile::fail(const std::string& reason) {
   const std::string path = finalPath_;
   discard();
-  say("Error: cannot write %s: %s\n", path.c_str(), std::strerror(error));
+  say("Error: cannot write %s: %s\n", path.c_str(), reason.c_str());
   throw Fatal(exit_status::kIo);
 }
 
@@ -111,7 +113,31 @@ void OutputFile::write(const void* data, std::size_t bytes) {
   if (std::fwrite(data, 1, bytes, stream_) != bytes) fail(errno ? errno : EIO);
 }
 
-void OutputFile::commit() {
+std::size_t OutputFile::writeSome(const void* data, std::size_t bytes) noexcept {
+  if (!stream_) {
+    errno = EBADF;
+    return 0;
+  }
+  errno = 0;
+  const std::size_t written = std::fwrite(data, 1, bytes, stream_);
+  if (written != bytes && errno == 0) errno = EIO;
+  return written;
+}
+
+bool OutputFile::seek(std::int64_t offset, int whence) noexcept {
+  return stream_ && ::fseeko(stream_, static_cast<off_t>(offset), whence) == 0;
+}
+
+std::int64_t OutputFile::tell() noexcept { return stream_ ? ::ftello(stream_) : -1; }
+
+std::int64_t OutputFile::length() noexcept {
+  if (!stream_ || std::fflush(stream_) != 0) return -1;
+  struct stat info {};
+  if (::fstat(::fileno(stream_), &info) != 0) return -1;
+  return info.st_size;
+}
+
+void OutputFile::finish() {
   if (!stream_) return;
   errno = 0;
   if (std::fflush(stream_) != 0) fail(errno ? errno : EIO);
@@ -124,6 +150,11 @@ void OutputFile::commit() {
   }
   std::free(buffer_);
   buffer_ = nullptr;
+}
+
+void OutputFile::commit() {
+  finish();
+  if (tempPath_.empty()) return;
   if (std::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) fail(errno);
   unregisterTemporary(slot_);
   slot_ = -1;

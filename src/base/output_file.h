@@ -5,6 +5,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -21,8 +22,25 @@ class OutputFile {
   // Failures print "Error: cannot write <path>: <reason>" and throw Fatal (status 3).
   void open(const std::string& finalPath, std::size_t bufferBytes = 1 << 16);
   void write(const void* data, std::size_t bytes);
-  // Flushes, closes and renames the temporary file over the final path.
+  // Flushes and closes the temporary file, failing as write does; the file
+  // keeps its temporary name until commit(). Lets several files be completed
+  // before any of them replaces an earlier one.
+  void finish();
+  // Finishes when that has not been done, and renames the temporary file
+  // over the final path.
   void commit();
+
+  // For writers that position within the file (a library that rewrites its
+  // header at the end): they report failure by their result, with errno set,
+  // instead of throwing, since they are called back from C code.
+  std::size_t writeSome(const void* data, std::size_t bytes) noexcept;
+  bool seek(std::int64_t offset, int whence) noexcept;
+  std::int64_t tell() noexcept;
+  std::int64_t length() noexcept;
+  // Removes the temporary file, prints "Error: cannot write <path>: <reason>"
+  // and throws Fatal (status 3).
+  [[noreturn]] void fail(int error);
+  [[noreturn]] void fail(const std::string& reason);
   // Closes and removes the temporary file (also done by the destructor).
   void discard();
 
@@ -30,8 +48,6 @@ class OutputFile {
   const std::string& path() const { return finalPath_; }
 
  private:
-  [[noreturn]] void fail(int error);
-
   std::FILE* stream_ = nullptr;
   std::string finalPath_;
   std::string tempPath_;

@@ -12,12 +12,12 @@
 namespace sorvan {
 namespace {
 
+std::string placed(const std::string& file, int line, const std::string& text) {
+  return line > 0 ? file + ":" + std::to_string(line) + ": " + text : file + ": " + text;
+}
+
 void printAt(const std::string& file, int line, const std::string& text) {
-  if (line > 0) {
-    say("%s:%d: %s\n", file.c_str(), line, text.c_str());
-  } else {
-    say("%s: %s\n", file.c_str(), text.c_str());
-  }
+  say("%s\n", placed(file, line, text).c_str());
 }
 
 std::string counted(int n, const char* one, const char* many) {
@@ -145,11 +145,13 @@ std::string describeWave(const WaveFacts& f, const std::string& path, const std:
 
 void Diagnostics::warn(const std::string& file, int line, const std::string& text) {
   ++warnings_;
+  findings_.push_back(placed(file, line, text));
   if (show_) printAt(file, line, text);
 }
 
 void Diagnostics::silentChannel(const std::string& file, int line, const std::string& text) {
   ++silent_;
+  findings_.push_back(placed(file, line, text));
   printAt(file, line, text);
 }
 

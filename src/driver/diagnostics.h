@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "driver/session_files.h"
 #include "driver/tracks.h"
@@ -28,6 +29,8 @@ class Diagnostics {
   void note(const std::string& file, int line, const std::string& text);
 
   int warnings() const { return warnings_; }
+  // Every warning and silent channel, as printed (also when not shown).
+  const std::vector<std::string>& findings() const { return findings_; }
   int silentChannels() const { return silent_; }
   bool strict() const { return strict_; }
 
@@ -41,6 +44,7 @@ class Diagnostics {
   bool strict_;
   int warnings_ = 0;
   int silent_ = 0;
+  std::vector<std::string> findings_;
 };
 
 // `text` as one shell word.

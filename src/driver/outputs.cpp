@@ -9,7 +9,9 @@
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "engine/render_state.h"
 #include "textcfg/line_check.h"
+#include "wave/sink.h"
 
 namespace sorvan {
 namespace {
@@ -104,9 +106,9 @@ void refuseOutputOverInput(const std::string& output, const std::vector<std::str
 
 // A WAVE header holds the data size in 32 bits; a longer render could not be
 // described by its header (and would run for days).
-void refuseTooLongForWave(std::int64_t frames, int frameBytes) {
-  constexpr std::int64_t kMaxDataBytes = 0xFFFFFFFFLL - 36;
-  if (frames <= kMaxDataBytes / frameBytes) return;
+void refuseTooLongForWave(std::int64_t frames, int frameBytes, int headerBytes) {
+  const std::int64_t maxDataBytes = 0xFFFFFFFFLL - (headerBytes - 8);
+  if (frames <= maxDataBytes / frameBytes) return;
   say("Error: a render of %lld frames is too long for a WAVE file\n",
       static_cast<long long>(frames));
   throw Fatal(exit_status::kConfig);
@@ -120,11 +122,31 @@ OutputPaths planOutputs(const Preferences& prefs, const PreScan& pre,
   paths.stats = reportDir + "stats_" + prefs.outputName + ".txt";
   paths.faderReport = reportDir + "faders_" + prefs.outputName + ".txt";
   paths.plot = reportDir + "mix_" + prefs.outputName + ".svg";
+  paths.json = reportDir + "stats_" + prefs.outputName + ".json";
   for (const std::string* out : {&paths.mix, &paths.stats, &paths.faderReport})
     refuseOutputOverInput(*out, inputs);
   if (prefs.plot) refuseOutputOverInput(paths.plot, inputs);
-  refuseTooLongForWave(prefs.renderLength, (prefs.outputBits / 8) * (prefs.mono ? 1 : 2));
+  if (prefs.json) refuseOutputOverInput(paths.json, inputs);
+  for (int slot = 0; prefs.stems && slot < kStemSlots; ++slot)
+    refuseOutputOverInput(stemPath(paths.mix, slot), inputs);
+  const int channels = prefs.mono ? 1 : 2;
+  if (prefs.format == OutputFormat::kFloat)
+    refuseTooLongForWave(prefs.renderLength, 4 * channels, kFloatWaveHeaderBytes);
+  else if (prefs.format == OutputFormat::kWave)
+    refuseTooLongForWave(prefs.renderLength, (prefs.outputBits / 8) * channels);
   return paths;
+}
+
+std::string stemPath(const std::string& mixPath, int slot) {
+  const std::size_t slash = mixPath.rfind('/');
+  const std::size_t dot = mixPath.rfind('.');
+  const std::size_t cut =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot
+                                                                              : mixPath.size();
+  const std::string name = slot == 0            ? "_direct"
+                           : slot == kReverbStem ? "_reverb"
+                                                 : "_sub" + std::to_string(slot);
+  return mixPath.substr(0, cut) + name + mixPath.substr(cut);
 }
 
 }  // namespace sorvan

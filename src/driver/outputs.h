@@ -19,7 +19,12 @@ struct OutputPaths {
   std::string stats;
   std::string faderReport;
   std::string plot;  // written only with "plot"
+  std::string json;  // written only with "json on"
 };
+
+// A stem's file beside the mix: the mix path with "_direct", "_sub<k>" or
+// "_reverb" before its extension (stem slots as RenderState::stems).
+std::string stemPath(const std::string& mixPath, int slot);
 
 // The report names (in the backup folder when one is set). Ends the run with
 // status 2 when an output would overwrite one of `inputs`.
@@ -36,7 +41,8 @@ void checkOutputFolders(const OutputPaths& paths, const Preferences& prefs, cons
 // Status 2 when `output` names the same file as one of `inputs`.
 void refuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
 
-// Status 2 when `frames` frames of `frameBytes` do not fit a WAVE data chunk.
-void refuseTooLongForWave(std::int64_t frames, int frameBytes);
+// Status 2 when `frames` frames of `frameBytes` do not fit a WAVE file whose
+// header (and so its RIFF size) takes `headerBytes`.
+void refuseTooLongForWave(std::int64_t frames, int frameBytes, int headerBytes = 44);
 
 }  // namespace sorvan

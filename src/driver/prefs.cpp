@@ -150,6 +150,30 @@ void readDither(std::string_view section, Preferences& prefs) {
   }
 }
 
+// "on" or "off" of a switch; other values leave it as it was.
+void readSwitch(std::string_view section, const char* keyword, bool& value) {
+  forEachKeyword(section, keyword, [&](Tokenizer& tok) {
+    const char* word = tok.next(Tokenizer::kWords);
+    if (tokenIs(word, "on")) value = true;
+    if (tokenIs(word, "off")) value = false;
+  });
+}
+
+void readDeliveries(std::string_view section, Preferences& prefs) {
+  forEachKeyword(section, "outformat", [&](Tokenizer& tok) {
+    const char* word = tok.next(Tokenizer::kWords);
+    if (tokenIs(word, "wav")) prefs.format = OutputFormat::kWave;
+    if (tokenIs(word, "float")) prefs.format = OutputFormat::kFloat;
+    if (tokenIs(word, "flac")) prefs.format = OutputFormat::kFlac;
+  });
+  readSwitch(section, "stems", prefs.stems);
+  readSwitch(section, "json", prefs.json);
+  forEachKeyword(section, "target", [&](Tokenizer& tok) {
+    const char* rest = tok.next(Tokenizer::kLine);
+    if (auto target = parseTarget(rest ? rest : "")) prefs.target = target;
+  });
+}
+
 // The mix name: the first line of the fader section that holds anything.
 std::string mixName(std::string_view faderSection) {
   Tokenizer tok(faderSection);
@@ -240,7 +264,27 @@ Preferences checkPreferences(std::string_view section, const PreScan& pre, const
   int bits = 0;
   CodetoInt(section, "outbits", bits);
   prefs.outputBits = bits == 16 ? 16 : 24;
+  readDeliveries(section, prefs);
+  // FLAC files are named for what they are.
+  if (prefs.format == OutputFormat::kFlac && prefs.outputPath.size() >= 4)
+    prefs.outputPath.replace(prefs.outputPath.size() - 4, 4, ".flac");
   return prefs;
+}
+
+std::optional<LoudnessTarget> parseTarget(std::string_view value) {
+  std::string fields(value);
+  for (char& c : fields)
+    if (c == '\t') c = '\0';
+  const char* first = fields.c_str();
+  const std::size_t gap = std::string_view(first).size();
+  LoudnessTarget target;
+  if (!parseReal(first, target.lufs)) return std::nullopt;
+  std::size_t at = gap;
+  while (at < fields.size() && fields[at] == '\0') ++at;
+  if (at < fields.size() && !parseReal(fields.c_str() + at, target.ceiling)) return std::nullopt;
+  if (target.lufs < kTargetLowest || target.lufs > 0.0) return std::nullopt;
+  if (target.ceiling < kCeilingLowest || target.ceiling > 0.0) return std::nullopt;
+  return target;
 }
 
 int readTapMode(std::string_view section) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/session.h"
+
 namespace sorvan {
 
 inline constexpr const char* kDefaultPreferencesText =
@@ -30,6 +32,15 @@ bool hasKeyword(std::string_view section, const char* keyword);
 // A field-count setting ("sfields", "xfields"): its last value when 1..3, else 3.
 int fieldCount(std::string_view section, const char* keyword);
 
+// "target": the integrated loudness the output is brought to, and the true
+// peak it must stay under.
+struct LoudnessTarget {
+  double lufs = -14.0;
+  double ceiling = -1.0;  // dBTP
+};
+inline constexpr double kTargetLowest = -70.0;   // LUFS: the meter's own floor
+inline constexpr double kCeilingLowest = -20.0;  // dBTP
+
 struct Preferences {
   std::string outputName;
   std::string outputPath;
@@ -49,6 +60,10 @@ struct Preferences {
   std::optional<std::uint32_t> seed;  // fixed dither seed ("seed")
   bool plot = false;                  // a line "plot": draw mix_<name>.svg
   int threads = 0;                    // "threads": how many the render may use; 0 all cores
+  OutputFormat format = OutputFormat::kWave;  // "outformat": wav, float or flac
+  bool stems = false;                 // "stems on": a file per bus beside the mix
+  std::optional<LoudnessTarget> target;
+  bool json = false;                  // "json on": stats_<name>.json beside the statistics
 };
 
 // Everything the check needs from earlier stages.
@@ -61,6 +76,11 @@ struct SongFacts {
 // Runs the preferences check with its messages; fatal range errors end the
 // run with status 2. Does not write anything.
 Preferences checkPreferences(std::string_view section, const PreScan& pre, const SongFacts& song);
+
+// The fields of a "target" line (the text after the keyword): the target and
+// the ceiling when both are numbers in range (the ceiling may be left out),
+// else nothing.
+std::optional<LoudnessTarget> parseTarget(std::string_view value);
 
 // Tap file selection: 0 none, 1 reverb send ("rev"), 2 reverb return ("rtn").
 int readTapMode(std::string_view section);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "base/output_file.h"
 #include "driver/diagnostics.h"
 #include "driver/fader_timing.h"
+#include "driver/json_report.h"
 #include "driver/outputs.h"
 #include "driver/prefs.h"
 #include "driver/session_check.h"
@@ -213,6 +215,8 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
   plan.ditherModulus = prefs.ditherModulus;
   plan.ditherSeed = ditherSeed(prefs);
   plan.verbosity = verbosity;
+  plan.format = prefs.format;
+  plan.stems = prefs.stems;
   return plan;
 }
 
@@ -270,35 +274,105 @@ std::size_t streamBuffer(std::size_t bytes, const WaveFormat& f) {
   return static_cast<std::size_t>(std::clamp<std::int64_t>(whole, 4096, static_cast<std::int64_t>(bytes)));
 }
 
+// A loudness target's first pass: the whole render with a state of its own,
+// writing nothing, then the one gain that brings the master to the target
+// without its true peak passing the ceiling. What the sources print is
+// printed once, by the render that follows (unless this pass fails).
+TargetOutcome measureForTarget(const RenderInputs& session, const SourceStage& src,
+                               const LoudnessTarget& target) {
+  if (session.plan.verbosity == 2) sayLine("Measuring the loudness for the target...");
+  RenderPlan measuring = session.plan;
+  measuring.measuring = true;
+  const RenderInputs pass{measuring, session.script, session.effects};
+  LoudnessResult master;
+  {
+    auto quiet = std::make_unique<MessageCapture>();
+    try {
+      const std::unique_ptr<RenderState> state = prepareRender(pass);
+      OpenSources sources = openSources(measuring, src.sources);
+      master = measureMix(pass, *state, sources.table);
+      sources.close();
+    } catch (...) {
+      const std::string said = quiet->text();
+      quiet.reset();
+      say("%s", said.c_str());
+      throw;
+    }
+  }
+  TargetOutcome outcome;
+  outcome.set = true;
+  outcome.lufs = target.lufs;
+  outcome.ceiling = target.ceiling;
+  if (!master.measured) return outcome;
+  outcome.measured = true;
+  outcome.masterLufs = master.integrated;
+  outcome.masterTruePeakDb = master.truePeakDb;
+  outcome.gainDb = target.lufs - master.integrated;
+  if (master.truePeak > 0 && master.truePeakDb + outcome.gainDb > target.ceiling) {
+    outcome.gainDb = target.ceiling - master.truePeakDb;
+    outcome.heldByCeiling = true;
+  }
+  return outcome;
+}
+
+WaveFormat outputFormat(const RenderPlan& plan, std::uint32_t rate) {
+  WaveFormat format{rate, plan.outputBits, plan.mono ? 1 : 2, plan.renderLength};
+  if (plan.format == OutputFormat::kFloat) format.encoding = SampleEncoding::kFloat;
+  if (plan.format == OutputFormat::kFlac) format.encoding = SampleEncoding::kFlac;
+  return format;
+}
+
 // Stages 10 and 11: the outputs are created, the mix renders into them and
-// they are renamed into place once complete.
+// they are renamed into place once all of them are complete. `written`
+// receives their paths.
 MixMeters renderStage(const RenderInputs& session, RenderState& state, const SourceStage& src,
-                      const OutputPaths& paths, const TapFile& tapFile, MixPlot* plot) {
+                      const OutputPaths& paths, const TapFile& tapFile, MixPlot* plot,
+                      std::vector<std::string>& written) {
   const RenderPlan& plan = session.plan;
   const auto rate = src.sources.sampleRate;
-  const WaveFormat format{rate, plan.outputBits, plan.mono ? 1 : 2, plan.renderLength};
-  WaveFileSink mix(paths.mix, format,
-                   streamBuffer(static_cast<std::size_t>(plan.outputBits / 3) * 262144, format));
-  std::unique_ptr<WaveFileSink> tap;
+  const WaveFormat format = outputFormat(plan, rate);
+  const auto bufferBytes =
+      streamBuffer(static_cast<std::size_t>(plan.outputBits / 3) * 262144, format);
+  std::vector<std::unique_ptr<FileSink>> files;
+  files.push_back(openFileSink(paths.mix, format, bufferBytes));
+  RenderOutputs outputs{*files.back()};
   if (tapFile.mode != 0) {
     const WaveFormat tapFormat{rate, 24, 2, plan.renderLength};
-    tap = std::make_unique<WaveFileSink>(tapFile.path, tapFormat, streamBuffer(2097152, tapFormat));
+    files.push_back(
+        std::make_unique<WaveFileSink>(tapFile.path, tapFormat, streamBuffer(2097152, tapFormat)));
+    outputs.tap = files.back().get();
+  }
+  for (int slot = 0; slot < kStemSlots; ++slot) {
+    if (!state.stems[slot]) continue;
+    files.push_back(openFileSink(stemPath(paths.mix, slot), format, bufferBytes));
+    outputs.stems[slot] = files.back().get();
   }
   OpenSources sources = openSources(plan, src.sources);
   TerminalProgress terminal(plan.verbosity > 0 ? plan.sampleRate : 0.0);
-  RenderProgress* progress = terminal.active() ? &terminal : nullptr;
-  const MixMeters meters =
-      renderMix(session, state, sources.table, RenderOutputs{mix, tap.get(), plot, progress});
+  outputs.plot = plot;
+  outputs.progress = terminal.active() ? &terminal : nullptr;
+  const MixMeters meters = renderMix(session, state, sources.table, outputs);
   sources.close();
-  mix.commit();
-  if (tap) tap->commit();
+  for (auto& file : files) file->finish();
+  for (auto& file : files) {
+    file->commit();
+    written.push_back(file->path());
+  }
   return meters;
 }
 
-// Stage 12: the statistics, the fader report and the picture.
+// What the JSON report needs beyond the statistics.
+struct RunRecord {
+  const RenderPlan* plan = nullptr;
+  std::vector<std::string> warnings;
+  std::vector<std::string> written;
+};
+
+// Stage 12: the statistics, the fader report, the picture and the JSON report.
 void writeReports(const MixMeters& meters, const SessionFiles& files, const SourceStage& src,
                   const ChannelFlags& active, const MixScript& script, const Preferences& prefs,
-                  const OutputPaths& paths, const MixPlot* plot, std::clock_t startClock) {
+                  const OutputPaths& paths, const MixPlot* plot, std::clock_t startClock,
+                  RunRecord& record) {
   ReportInputs report;
   report.meters = &meters;
   report.sampleRate = src.sources.sampleRate;
@@ -313,10 +387,17 @@ void writeReports(const MixMeters& meters, const SessionFiles& files, const Sour
   report.faderReportPath = paths.faderReport;
   report.verbosity = files.pre.verbosity;
   report.startClock = startClock;
-  CreateTextFiles(report);
+  const double seconds = CreateTextFiles(report);
+  record.written.insert(record.written.end(), {paths.stats, paths.faderReport});
   if (plot) {
     writeWholeFile(paths.plot, plot->svg(prefs.outputName));
+    record.written.push_back(paths.plot);
     if (files.pre.verbosity == 2) say("Mix picture: %s\n", paths.plot.c_str());
+  }
+  if (prefs.json) {
+    JsonReportInputs json{&report, &prefs, record.plan, std::move(record.warnings),
+                          record.written, seconds};
+    writeWholeFile(paths.json, statisticsJson(json));
   }
 }
 
@@ -336,6 +417,8 @@ void launch(const Preferences& prefs, bool skip) {
 
 int run(const CommandLine& cmd) {
   const std::clock_t startClock = std::clock();
+  // The messages up to the render, for the JSON report's warnings.
+  auto messages = std::make_unique<MessageRecord>();
   changeFolders(cmd.folders);
   const SessionFiles files = loadSessionFiles(cmd.paths, cmd.check);
   const int verbosity = files.pre.verbosity;
@@ -380,12 +463,23 @@ int run(const CommandLine& cmd) {
     return exit_status::kOk;
   }
 
+  RunRecord record;
+  record.plan = &plan;
+  record.warnings = runWarnings(diag.findings(), messages->messages());
+  messages.reset();  // nothing is recorded while the render runs
+  TargetOutcome target;
+  if (prefs.target) {
+    target = measureForTarget(session, src, *prefs.target);
+    plan.outputGain = std::pow(10.0, target.gainDb / 20.0);
+  }
+
   std::unique_ptr<MixPlot> plot;
   if (prefs.plot) plot = std::make_unique<MixPlot>(makeMixPlot(plan, script, src.tracks.names));
-  const MixMeters meters = renderStage(session, *state, src, paths, tap, plot.get());
+  MixMeters meters = renderStage(session, *state, src, paths, tap, plot.get(), record.written);
+  meters.target = target;
   if (verbosity > 0) say("\nDone!  Created the file: %s\n\n", paths.mix.c_str());
 
-  writeReports(meters, files, src, active, script, prefs, paths, plot.get(), startClock);
+  writeReports(meters, files, src, active, script, prefs, paths, plot.get(), startClock, record);
   diag.summary();
   launch(prefs, cmd.noLaunch);
   return exit_status::kOk;

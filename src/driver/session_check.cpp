@@ -4,6 +4,7 @@
 #include <cctype>
 #include <limits>
 
+#include "driver/prefs.h"
 #include "script/timeline.h"
 #include "textcfg/keywords.h"
 #include "textcfg/line_check.h"
@@ -45,6 +46,25 @@ std::string unknownWord(std::string_view word, const std::vector<KeywordForm>& f
 // ---------------------------------------------------------------------------
 // Preferences
 
+// A target of one or two numbers in range; the ceiling may be left out.
+std::string targetProblem(const std::vector<std::string_view>& fields) {
+  if (fields.size() < 2)
+    return "target lacks its LUFS (it takes LUFS and, if you like, a dBTP ceiling), so there is "
+           "no target; add it";
+  if (fields.size() > 3)
+    return "target takes LUFS and a dBTP ceiling; " + quoted(fields[3]) +
+           " after them is not read; remove it";
+  for (std::size_t f = 1; f < fields.size(); ++f)
+    if (!startsWithNumber(fields[f]))
+      return quoted(fields[f]) + " is not a number, so the line sets no target";
+  std::string line = "\t";
+  for (std::size_t f = 1; f < fields.size(); ++f) line += std::string(fields[f]) + "\t";
+  if (!parseTarget(line.substr(1)))
+    return "target takes a loudness from -70 to 0 LUFS and a ceiling from -20 to 0 dBTP, so this "
+           "line sets no target";
+  return "";
+}
+
 struct PrefsCheck {
   const SectionLines& lines;
   int firstLine;
@@ -73,6 +93,14 @@ struct PrefsCheck {
     }
     if (word == "tap" && !value.empty() && value != "rev" && value != "rtn")
       return "tap takes rev or rtn; " + quoted(value) + " selects no tap file";
+    if ((word == "stems" || word == "json") && fields.size() == 2 && value != "on" &&
+        value != "off")
+      return std::string(word) + " takes on or off; " + quoted(value) + " leaves it as it was";
+    if (word == "outformat" && fields.size() == 2 && value != "wav" && value != "float" &&
+        value != "flac")
+      return "outformat takes wav, float or flac; " + quoted(value) +
+             " leaves the format as it was";
+    if (word == "target") return targetProblem(fields);
     if ((word == "start" || word == "length") && preview && i < preLine)
       return std::string(word) +
              " stands above the pre line, and preview mode reads only the lines below it; move it "
@@ -117,7 +145,8 @@ void checkOutputBits(const SectionLines& lines, int firstLine, const SessionPath
   diag.warn(
       names.prefs, line,
       "outbits reads " + std::to_string(bits) +
-          ", but Sorvan writes 16- or 24-bit words only, so this mix is 24-bit; write 16 or 24");
+          ", but Sorvan writes 16- or 24-bit words only, so this mix is 24-bit; write 16 or 24, "
+          "or outformat<TAB>float for 32-bit floating point");
 }
 
 void checkPrefs(const TextFile& file, const SessionPaths& names, Diagnostics& diag) {

@@ -18,9 +18,10 @@ struct LoudnessMeter::Library {
   }
 };
 
-LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, int bits, bool ownThread)
+LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double fullScale,
+                             bool ownThread)
     : channels_(channels == 1 ? 1 : 2),
-      scale_(bits == 16 ? 1.0 / 32768.0 : 1.0 / 8388608.0),
+      scale_(1.0 / fullScale),
       library_(std::make_unique<Library>()),
       truePeak_(channels_, sampleRate),
       threaded_(ownThread) {
@@ -107,27 +108,33 @@ void LoudnessMeter::addStereo(const std::int64_t* left, const std::int64_t* righ
 }
 void LoudnessMeter::addMono(const std::int64_t* words, long n) { add(words, words, n); }
 
-std::string LoudnessMeter::report() {
+LoudnessResult LoudnessMeter::result() {
   finish();
-  char line[160];
-  std::string text;
+  LoudnessResult r;
   double integrated = -HUGE_VAL;
-  double range = 0.0;
   if (library_->state) {
     ebur128_loudness_global(library_->state, &integrated);
-    ebur128_loudness_range(library_->state, &range);
+    ebur128_loudness_range(library_->state, &r.range);
   }
-  if (!std::isfinite(integrated)) {
+  r.measured = std::isfinite(integrated);
+  r.integrated = r.measured ? integrated : 0.0;
+  for (int c = 0; library_->state && c < channels_; ++c)
+    r.truePeak = std::max(r.truePeak, truePeak_.peak(c));
+  r.truePeakDb = r.truePeak > 0.0 ? 20.0 * std::log10(r.truePeak) : kSilenceDb;
+  return r;
+}
+
+std::string loudnessText(const LoudnessResult& r) {
+  char line[160];
+  std::string text;
+  if (!r.measured) {
     text += "Loudness: too short to measure\n";
   } else {
-    std::snprintf(line, sizeof line, "Loudness: %.1f LUFS integrated, range %.1f LU\n", integrated,
-                  range);
+    std::snprintf(line, sizeof line, "Loudness: %.1f LUFS integrated, range %.1f LU\n",
+                  r.integrated, r.range);
     text += line;
   }
-  double peak = 0.0;
-  for (int c = 0; library_->state && c < channels_; ++c) peak = std::max(peak, truePeak_.peak(c));
-  const double dbtp = peak > 0.0 ? 20.0 * std::log10(peak) : kSilenceDb;
-  std::snprintf(line, sizeof line, "True peak: %.1f dBTP\n", dbtp);
+  std::snprintf(line, sizeof line, "True peak: %.1f dBTP\n", r.truePeakDb);
   return text + line;
 }
 

@@ -18,10 +18,21 @@
 
 namespace sorvan {
 
+struct LoudnessResult {
+  bool measured = false;   // long enough, and not silent, for an integrated loudness
+  double integrated = 0;   // LUFS, when measured
+  double range = 0;        // LU
+  double truePeak = 0;     // linear, full scale 1.0
+  double truePeakDb = 0;   // dBTP; the silence floor when the peak is 0
+};
+
+// The statistics lines: loudness and range (or "too short"), true peak.
+std::string loudnessText(const LoudnessResult& result);
+
 class LoudnessMeter {
  public:
-  // channels: 1 (mono output) or 2; bits: 16 or 24 (the word scale).
-  LoudnessMeter(int channels, unsigned long sampleRate, int bits, bool ownThread);
+  // channels: 1 (mono output) or 2; fullScale: the value that is 1.0 (0 dBFS).
+  LoudnessMeter(int channels, unsigned long sampleRate, double fullScale, bool ownThread);
   ~LoudnessMeter();
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -29,9 +40,8 @@ class LoudnessMeter {
   void addStereo(const std::int64_t* left, const std::int64_t* right, long n);
   void addMono(const std::int64_t* words, long n);
 
-  // The statistics lines: loudness and range (or "too short"), true peak.
   // Waits for every block handed over so far.
-  std::string report();
+  LoudnessResult result();
 
  private:
   // One block of interleaved frames on its way to the measurement.

@@ -1,5 +1,6 @@
 #include "engine/master.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -8,7 +9,12 @@
 
 namespace sorvan {
 
-DitherRandom::DitherRandom(std::uint32_t seed) {
+// PCG32's default sequence, which the mix has always used; stream k is the
+// k-th one after it.
+constexpr std::uint64_t kMixSequence = 721347520444481703ULL;
+
+DitherRandom::DitherRandom(std::uint32_t seed, std::uint64_t stream)
+    : increment_(((kMixSequence + stream) << 1u) | 1u) {
   // The standard PCG32 seeding sequence.
   state_ = 0;
   next();
@@ -18,7 +24,7 @@ DitherRandom::DitherRandom(std::uint32_t seed) {
 
 std::uint32_t DitherRandom::next() {
   const std::uint64_t old = state_;
-  state_ = old * 6364136223846793005ULL + kIncrement;
+  state_ = old * 6364136223846793005ULL + increment_;
   const auto xorshifted = static_cast<std::uint32_t>(((old >> 18u) ^ old) >> 27u);
   const auto rot = static_cast<std::uint32_t>(old >> 59u);
   return (xorshifted >> rot) | (xorshifted << ((32u - rot) & 31u));
@@ -58,16 +64,31 @@ void MasterRMS(MasterRmsState& s, const std::int64_t* left, const std::int64_t* 
   }
 }
 
+namespace {
+
+int wordBits(const RenderPlan& plan) { return plan.outputBits == 16 ? 16 : 24; }
+bool isFloat(const RenderPlan& plan) { return plan.format == OutputFormat::kFloat; }
+
+// The full scale of what the loudness meter is handed: words, or bus values
+// (float output, and a measuring pass).
+double loudnessFullScale(const RenderPlan& plan) {
+  if (isFloat(plan) || plan.measuring) return kBusFullScale;
+  return wordBits(plan) == 16 ? 32768.0 : 8388608.0;
+}
+
+}  // namespace
+
 MasterOutput::MasterOutput(const RenderPlan& plan)
-    : bits_(plan.outputBits == 16 ? 16 : 24),
+    : bits_(wordBits(plan)),
+      floating_(isFloat(plan)),
       mono_(plan.mono),
       monoFactor_(plan.monoFactor),
-      halfWidth_(plan.ditherHalfWidth),
-      modulus_(plan.ditherModulus),
+      halfWidth_(floating_ ? 0 : plan.ditherHalfWidth),
+      modulus_(floating_ ? 0 : plan.ditherModulus),
       rmsWindow_(static_cast<float>(plan.sampleRate / 10.0)),
       random_(plan.ditherSeed),
       loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
-                plan.outputBits == 16 ? 16 : 24, plan.threads > 1) {
+                loudnessFullScale(plan), plan.threads > 1) {
   const std::size_t frames = kBlockFrames;
   wordsL_.allocate(frames, false);
   if (mono_) {
@@ -124,6 +145,24 @@ void MasterOutput::reduceStereo(const std::int64_t* left, const std::int64_t* ri
   }
 }
 
+// Float output keeps the bus values; the meters read them in 24-bit units,
+// unrounded, so a peak above full scale shows as it is.
+void MasterOutput::meterFloat(const std::int64_t* left, const std::int64_t* right,
+                              std::int64_t pos, long n) {
+  for (long i = 0; i < n; ++i) {
+    const double l = std::fabs(static_cast<double>(left[i])) / 256.0;
+    const double r = std::fabs(static_cast<double>(right[i])) / 256.0;
+    if (l > meters_.peakL) {
+      meters_.peakL = l;
+      meters_.peakPosL = pos + i;
+    }
+    if (r > meters_.peakR) {
+      meters_.peakR = r;
+      meters_.peakPosR = pos + i;
+    }
+  }
+}
+
 void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* right,
                               std::int64_t pos, long n) {
   const std::int64_t unit = ditherUnit(bits_);
@@ -144,6 +183,24 @@ void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* righ
 void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int64_t pos, long n) {
   encodedL_ = mono_ ? monoSum_.data() : left;
   encodedR_ = mono_ ? monoSum_.data() : right;
+  if (floating_) {
+    if (mono_) {
+      for (long i = 0; i < n; ++i)
+        monoSum_[i] = truncateTo<std::int64_t>(static_cast<double>(left[i]) * monoFactor_ +
+                                               static_cast<double>(right[i]) * monoFactor_);
+      left = right = monoSum_.data();
+    }
+    meterFloat(left, right, pos, n);
+    MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
+    std::copy_n(left, n, wordsL_.data());
+    if (mono_) {
+      loudness_.addMono(wordsL_.data(), n);
+    } else {
+      std::copy_n(right, n, wordsR_.data());
+      loudness_.addStereo(wordsL_.data(), wordsR_.data(), n);
+    }
+    return;
+  }
   if (mono_) {
     reduceMono(left, right, pos, n);
     MasterRMS(rms_, monoSum_.data(), monoSum_.data(), meters_, rmsWindow_, 256, n);
@@ -154,6 +211,62 @@ void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int
   reduceStereo(left, right, pos, n);
   MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
   loudness_.addStereo(wordsL_.data(), wordsR_.data(), n);
+}
+
+void MasterOutput::measureBlock(const std::int64_t* left, const std::int64_t* right, long n) {
+  if (!mono_) {
+    loudness_.addStereo(left, right, n);
+    return;
+  }
+  for (long i = 0; i < n; ++i)
+    monoSum_[i] = truncateTo<std::int64_t>(static_cast<double>(left[i]) * monoFactor_ +
+                                           static_cast<double>(right[i]) * monoFactor_);
+  loudness_.addMono(monoSum_.data(), n);
+}
+
+StemOutput::StemOutput(const RenderPlan& plan, std::uint64_t stream)
+    : bits_(wordBits(plan)),
+      floating_(isFloat(plan)),
+      mono_(plan.mono),
+      monoFactor_(plan.monoFactor),
+      halfWidth_(floating_ ? 0 : plan.ditherHalfWidth),
+      modulus_(floating_ ? 0 : plan.ditherModulus),
+      random_(plan.ditherSeed, stream) {
+  wordsL_.allocate(kBlockFrames, false);
+  if (!mono_) wordsR_.allocate(kBlockFrames, false);
+}
+
+void StemOutput::reduceBlock(const std::int64_t* left, const std::int64_t* right, long n,
+                             double gain) {
+  const std::int64_t unit = ditherUnit(bits_);
+  const auto modulus = static_cast<std::uint32_t>(modulus_);
+  const auto dither = [&] {
+    return (halfWidth_ - static_cast<std::int64_t>(random_.next() % modulus)) * unit;
+  };
+  // The words of one value, in the order the master makes them.
+  const auto word = [&](std::int64_t x) {
+    return floating_ ? x : clampWord(reduce(x, bits_), bits_);
+  };
+  for (long i = 0; i < n; ++i) {
+    std::int64_t l = left[i], r = right[i];
+    if (gain != 1.0) {
+      l = truncateTo<std::int64_t>(static_cast<double>(l) * gain);
+      r = truncateTo<std::int64_t>(static_cast<double>(r) * gain);
+    }
+    if (mono_) {
+      std::int64_t m = truncateTo<std::int64_t>(static_cast<double>(l) * monoFactor_ +
+                                                static_cast<double>(r) * monoFactor_);
+      if (modulus_ != 0) m += dither();
+      wordsL_[i] = word(m);
+      continue;
+    }
+    if (modulus_ != 0) {
+      l += dither();
+      r += dither();
+    }
+    wordsL_[i] = word(l);
+    wordsR_[i] = word(r);
+  }
 }
 
 }  // namespace sorvan

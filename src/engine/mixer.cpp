@@ -83,11 +83,18 @@ class BlockLoop {
       addPairs(s_.masterPair, s_.reverb.returns, n);
     }
     masterStage(pos, n);
-    s_.master.reduceBlock(s_.masterPair.left.data(), s_.masterPair.right.data(), pos, n);
+    Pair<std::int64_t>& master = s_.masterPair;
+    if (plan_.measuring) {
+      s_.master.measureBlock(master.left.data(), master.right.data(), n);
+      return;
+    }
+    if (plan_.outputGain != 1.0) applyOutputGain(n);
+    s_.master.reduceBlock(master.left.data(), master.right.data(), pos, n);
     if (out_.plot)
       out_.plot->recordOutput(s_.master.encodedLeft(), s_.master.encodedRight(), pos, n);
     out_.mix.write(s_.master.wordsLeft(), s_.master.wordsRight(), n);
     if (out_.tap) writeTap(n);
+    writeStems(n);
   }
 
  private:
@@ -228,6 +235,29 @@ class BlockLoop {
     }
   }
 
+  // A loudness target's gain: one static factor on the master before dither.
+  void applyOutputGain(long n) {
+    const double gain = plan_.outputGain;
+    std::int64_t* l = s_.masterPair.left.data();
+    std::int64_t* r = s_.masterPair.right.data();
+    for (long i = 0; i < n; ++i) {
+      l[i] = truncateTo<std::int64_t>(static_cast<double>(l[i]) * gain);
+      r[i] = truncateTo<std::int64_t>(static_cast<double>(r[i]) * gain);
+    }
+  }
+
+  // Each bus as it entered the master sum, and the reverb returns as they
+  // were added to the master; all still hold this block.
+  void writeStems(long n) {
+    for (int slot = 0; slot < kStemSlots; ++slot) {
+      StemOutput* stem = s_.stems[slot].get();
+      if (!stem || !out_.stems[slot]) continue;
+      const Pair<std::int64_t>& bus = slot == kReverbStem ? s_.reverb.returns : s_.buses[slot];
+      stem->reduceBlock(bus.left.data(), bus.right.data(), n, plan_.outputGain);
+      out_.stems[slot]->write(stem->wordsLeft(), stem->wordsRight(), n);
+    }
+  }
+
   // The tap file holds the recursive reverb's send (return level divided out)
   // or the summed return of both reverbs, in channel scale.
   void writeTap(long n) {
@@ -279,8 +309,22 @@ MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTabl
     if (out.progress) out.progress->rendered(pos - plan.renderStart, plan.renderLength);
   }
   state.meters.output = state.master.meters();
-  state.meters.loudness = state.master.loudnessReport();
+  state.meters.loudness = state.master.loudness();
   return state.meters;
+}
+
+LoudnessResult measureMix(const RenderInputs& in, RenderState& state, const SourceTable& sources) {
+  const RenderPlan& plan = in.plan;
+  MemorySink nowhere(WaveFormat{});
+  const RenderOutputs out{nowhere};
+  BlockLoop loop(in, state, sources, out);
+  const std::int64_t end = addSaturating(plan.renderStart, plan.renderLength);
+  for (std::int64_t pos = plan.renderStart; pos < end;) {
+    const long n = static_cast<long>(std::min<std::int64_t>(end - pos, kBlockFrames));
+    loop.mixBlock(pos, n);
+    pos += n;
+  }
+  return state.master.loudness();
 }
 
 }  // namespace sorvan

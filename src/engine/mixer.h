@@ -33,11 +33,18 @@ struct RenderOutputs {
   SampleSink* tap = nullptr;            // the tap file, when the plan asks for one
   MixPlot* plot = nullptr;              // records the played levels and the output, when given
   RenderProgress* progress = nullptr;   // follows the render, when given
+  // One sink for each stem the state has (RenderState::stems), by slot.
+  std::array<SampleSink*, kStemSlots> stems{};
 };
 
 // Renders the plan's range with a state from prepareRender and returns the
 // meters for the reports. Fails only where a sink cannot write.
 MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                     const RenderOutputs& out);
+
+// The first pass of a loudness target: renders the plan's range with a state
+// prepared for a measuring plan, prints nothing and writes nothing, and
+// returns the loudness and true peak of the master before dither.
+LoudnessResult measureMix(const RenderInputs& in, RenderState& state, const SourceTable& sources);
 
 }  // namespace sorvan

@@ -161,6 +161,17 @@ void allocateBuffers(const RenderInputs& in, RenderState& s) {
     s.vcaGains.allocate(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, false);
 }
 
+// A stem for every bus that reaches the master and for the reverb returns
+// when a reverb runs, each with its own dither stream.
+void prepareStems(const RenderInputs& in, RenderState& s) {
+  if (!in.plan.stems || in.plan.measuring) return;
+  for (int slot = 0; slot < kStemSlots; ++slot) {
+    const bool sounds = slot == kReverbStem ? s.reverb.tapRuns || s.reverb.recursiveRuns
+                                            : in.script.routing.busActive[slot] != 0;
+    if (sounds) s.stems[slot] = std::make_unique<StemOutput>(in.plan, slot + 1);
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
@@ -186,13 +197,15 @@ std::unique_ptr<RenderState> prepareRender(const RenderInputs& in) {
   s.masterProcessing = strips.hasProcessor(0) || strips.masterStripInUse ||
                        in.script.levels.masterStripUsed || reverbs.masterFed();
   allocateBuffers(in, s);
+  prepareStems(in, s);
 
   s.meters.recursiveReverb = reverbs.recursiveInUse;
   s.meters.tapReverb = reverbs.tapInUse;
   s.meters.masterFedRecursive = reverbs.masterFedRecursive;
   s.meters.masterFedTap = reverbs.masterFedTap;
-  s.meters.dither = plan.ditherModulus != 0;
+  s.meters.dither = plan.ditherModulus != 0 && plan.format != OutputFormat::kFloat;
   s.meters.ditherSeed = plan.ditherSeed;
+  s.meters.floatOutput = plan.format == OutputFormat::kFloat;
   return state;
 }
 

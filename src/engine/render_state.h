@@ -79,6 +79,11 @@ struct ReverbRuntime {
   Pair<std::int64_t> returns, spill;
 };
 
+// Stems by slot: 0..8 the buses as they enter the master sum (0 the channels
+// that feed the master directly, 1..8 the submixes), then the reverb returns.
+inline constexpr int kReverbStem = kBusCount;
+inline constexpr int kStemSlots = kBusCount + 1;
+
 struct RenderState {
   explicit RenderState(const RenderPlan& plan) : master(plan) {}
 
@@ -94,6 +99,7 @@ struct RenderState {
   bool masterProcessing = false;                   // strip, reverbs or effects gain on the master
   ReverbRuntime reverb;
   MasterOutput master;
+  std::array<std::unique_ptr<StemOutput>, kStemSlots> stems;  // null: no such stem
   MixMeters meters;
 
   // The channel stage: one worker per thread; the channels that feed a

@@ -21,19 +21,7 @@ void appendf(std::string& text, const char* fmt, ...) {
   if (n > 0) text.append(line, static_cast<std::size_t>(n) < sizeof line ? n : sizeof line - 1);
 }
 
-double dB(double raw, double reference) {
-  double out = 0;
-  RawTodB(raw, out, reference, kSilenceDb);
-  return out;
-}
-
-// A source name as reported: up to its first full stop (leading stops skipped).
-std::string shortName(const std::string& name) {
-  const std::size_t begin = name.find_first_not_of('.');
-  if (begin == std::string::npos) return "";
-  const std::size_t end = name.find('.', begin);
-  return name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-}
+double dB(double raw, double reference) { return levelDb(raw, reference); }
 
 void appendOver(std::string& text, double left, double right, const char* over) {
   text += (left > 0 || right > 0) ? over : "\n";
@@ -42,15 +30,57 @@ void appendOver(std::string& text, double left, double right, const char* over) 
 void appendOutputPeak(std::string& text, const char* format, double peak, std::int64_t position,
                       double reference, std::uint32_t rate, const char* over) {
   const double level = dB(peak, reference);
-  float minutes = 0.0f;
-  if (rate != 0) minutes = static_cast<float>(position) / (static_cast<float>(rate) * 60.0f);
-  const float whole = std::floor(minutes);
-  const float seconds = (minutes - whole) * 60.0f;
-  appendf(text, format, level, static_cast<double>(whole), static_cast<double>(seconds));
+  const PeakTime at = peakTime(position, rate);
+  appendf(text, format, level, static_cast<double>(at.minutes), static_cast<double>(at.seconds));
   text += level > 0 ? over : "\n";
 }
 
+void appendTarget(std::string& text, const TargetOutcome& t, const LoudnessResult& reached) {
+  appendf(text, "Target: %.1f LUFS, ceiling %.1f dBTP: ", t.lufs, t.ceiling);
+  if (!t.measured) {
+    text += "the master is too short or too quiet to measure, so no gain was applied\n";
+    return;
+  }
+  appendf(text, "gain %+.2f dB%s, ", t.gainDb, t.heldByCeiling ? ", held back by the ceiling" : "");
+  if (reached.measured)
+    appendf(text, "reached %.1f LUFS\n", reached.integrated);
+  else
+    text += "the output is too short to measure\n";
+}
+
 }  // namespace
+
+double levelDb(double raw, double reference) {
+  double out = 0;
+  RawTodB(raw, out, reference, kSilenceDb);
+  return out;
+}
+
+std::string shortName(const std::string& name) {
+  const std::size_t begin = name.find_first_not_of('.');
+  if (begin == std::string::npos) return "";
+  const std::size_t end = name.find('.', begin);
+  return name.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+PeakTime peakTime(std::int64_t position, std::uint32_t rate) {
+  float minutes = 0.0f;
+  if (rate != 0) minutes = static_cast<float>(position) / (static_cast<float>(rate) * 60.0f);
+  const float whole = std::floor(minutes);
+  return {whole, (minutes - whole) * 60.0f};
+}
+
+std::array<double, 2> averageRmsDb(const OutputMeters& out) {
+  // A side on which no half-wave was measured reads as silence, not 0/0.
+  const float avgL = out.rmsCountL > 0 ? out.rmsSumL / out.rmsCountL : 0.0f;
+  const float avgR = out.rmsCountR > 0 ? out.rmsSumR / out.rmsCountR : 0.0f;
+  return {levelDb(avgL, kChannelFullScale), levelDb(avgR, kChannelFullScale)};
+}
+
+double outputReference(const ReportInputs& in) {
+  // Float output is metered in 24-bit units whatever "outbits" says.
+  return in.outputBits == 16 && !in.meters->floatOutput ? 32768.0 : 8388608.0;
+}
 
 void RawTodB(double raw, double& out, double reference, double floor) {
   // Adding 0.0 turns the -0.0 of a full-scale level into 0.0 ("0.00", not "-0.00").
@@ -89,16 +119,12 @@ std::string statisticsText(const ReportInputs& in) {
     appendOver(text, l, r, "Submix Over!");
   }
 
-  // A side on which no half-wave was measured reads as silence, not 0/0.
   const OutputMeters& out = m.output;
-  const float avgL = out.rmsCountL > 0 ? out.rmsSumL / out.rmsCountL : 0.0f;
-  const float avgR = out.rmsCountR > 0 ? out.rmsSumR / out.rmsCountR : 0.0f;
-  const double rmsL = dB(avgL, kChannelFullScale);
-  const double rmsR = dB(avgR, kChannelFullScale);
+  const auto [rmsL, rmsR] = averageRmsDb(out);
   appendf(text, "\nRMS\tL  %.2f\tR  %.2f\t(average)", rmsL, rmsR);
   appendOver(text, rmsL, rmsR, "RMS Over!");
 
-  const double reference = in.outputBits == 16 ? 32768.0 : 8388608.0;
+  const double reference = outputReference(in);
   appendOutputPeak(text, "\nPeak Out L = %.2lf dB at %.0f min : %.3f sec", out.peakL, out.peakPosL,
                    reference, in.sampleRate, "Main Out Left Over!");
   appendOutputPeak(text, "Peak Out R = %.2lf dB at %.0f min : %.3f sec", out.peakR, out.peakPosR,
@@ -113,12 +139,15 @@ std::string statisticsText(const ReportInputs& in) {
   }
   if (m.clip[0] == 1) text += "Master channel is clipping after effects processing!\n";
   text += "\n";
-  text += m.loudness;
+  if (m.floatOutput && (out.peakL > reference || out.peakR > reference))
+    text += "Float output: the values above full scale are kept as they are, not limited\n";
+  text += loudnessText(m.loudness);
+  if (m.target.set) appendTarget(text, m.target, m.loudness);
   if (m.dither) appendf(text, "Dither seed: %u\n", m.ditherSeed);
   return text;
 }
 
-void CreateTextFiles(const ReportInputs& in) {
+double CreateTextFiles(const ReportInputs& in) {
   std::string text = statisticsText(in);
   const double seconds = static_cast<double>(std::clock() - in.startClock) / CLOCKS_PER_SEC;
   if (in.verbosity >= 1) say("%s", text.c_str());
@@ -126,6 +155,7 @@ void CreateTextFiles(const ReportInputs& in) {
   if (in.verbosity > 2) say("\nProcessing time = %.2lf sec\n", seconds);
   writeWholeFile(in.statsPath, text);
   writeWholeFile(in.faderReportPath, *in.faderText);
+  return seconds;
 }
 
 }  // namespace sorvan

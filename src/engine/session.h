@@ -16,6 +16,10 @@ struct SourceChannel {
   std::int64_t length = 0;   // frames
 };
 
+// How the output is written: integer PCM WAVE (the mix as it always was),
+// IEEE 32-bit float WAVE, or FLAC at the word size.
+enum class OutputFormat { kWave, kFloat, kFlac };
+
 struct RenderPlan {
   int trackCount = 0;
   std::array<SourceChannel, kMaxTracks + 1> channels{};  // index = channel number
@@ -31,6 +35,10 @@ struct RenderPlan {
   int verbosity = 2;
   int tapMode = 0;  // 0 none, 1 reverb send, 2 reverb return
   int threads = 1;  // threads the render may use
+  OutputFormat format = OutputFormat::kWave;
+  bool stems = false;        // write each bus as it enters the master sum
+  double outputGain = 1.0;   // static gain before dither (a loudness target)
+  bool measuring = false;    // a pass that only measures the master, writing nothing
 };
 
 }  // namespace sorvan

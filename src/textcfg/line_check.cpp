@@ -303,6 +303,10 @@ std::vector<KeywordForm> prefsForms(int startFields, int pointFields) {
       {"seed", "seed", "N"},
       {"threads", "count", "N"},
       {"outbits", "bits", "N"},
+      {"outformat", "format", "W"},
+      {"stems", "on or off", "W"},
+      {"target", "LUFS, dBTP ceiling", "nn"},
+      {"json", "on or off", "W"},
       {"tap", "rev or rtn", "W"},
   };
 }

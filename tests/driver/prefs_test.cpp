@@ -71,6 +71,35 @@ TEST(PreferencesTest, DitherBitsAndFlags) {
   EXPECT_EQ(cap.text(), "Checking Preferences...\nFaders using percent.\nTempo mode on.\n");
 }
 
+TEST(PreferencesTest, DeliveryKeywords) {
+  MessageCapture quiet;
+  Preferences p = check("begin\npre\toff\nend\n");
+  EXPECT_EQ(std::tuple(p.format, p.stems, p.json, p.target.has_value()),
+            std::tuple(OutputFormat::kWave, false, false, false));
+  p = check("begin\npre\ton\noutformat\tflac\nstems\ton\nstems\tyes\njson\ton\nend\n");
+  EXPECT_EQ(std::tuple(p.format, p.stems, p.json), std::tuple(OutputFormat::kFlac, true, true));
+  EXPECT_EQ(p.outputPath, "preview.flac");
+  EXPECT_EQ(check("begin\noutformat\tflac\noutformat\tfloat\nend\n").outputPath, "my mix.wav");
+
+  // The last target whose values are in range counts; the ceiling defaults to -1.
+  const struct {
+    const char* line;
+    std::optional<std::pair<double, double>> target;
+  } cases[] = {{"-14", std::pair(-14.0, -1.0)},         {"-23\t-2", std::pair(-23.0, -2.0)},
+               {"-16.5\t\t0", std::pair(-16.5, 0.0)}, {"3", std::nullopt},
+               {"-14\t1", std::nullopt},               {"-80", std::nullopt},
+               {"loud", std::nullopt},                   {"-14\t-21", std::nullopt}};
+  for (const auto& c : cases) {
+    const auto target = parseTarget(c.line);
+    EXPECT_EQ(target.has_value(), c.target.has_value()) << c.line;
+    if (target && c.target) {
+      EXPECT_EQ(std::pair(target->lufs, target->ceiling), *c.target) << c.line;
+    }
+  }
+  p = check("begin\ntarget\t-20\ntarget\t5\nend\n");
+  EXPECT_EQ(p.target->lufs, -20.0);
+}
+
 TEST(PreferencesTest, PreScanDirectoriesAndTrackListMode) {
   const TextFile file = makeTextFile(
       "begin\nmixdir\tone/\nmixdir\ttwo "

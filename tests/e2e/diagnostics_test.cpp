@@ -141,6 +141,20 @@ const Mistake kMistakes[] = {
     mistake("preferences misread", "", "",
             "begin\npre|off\ndither 0\noutbits|32\ntempo \nverbo|0\nend\n", "",
             {"Summary: 3 warnings. Run sorvan --check to see the warnings."}, 0, 2),
+    mistake("delivery settings misread", "", "",
+            "begin\npre|off\ndither|0\noutbits|32\nstems|yes\noutformat|mp3\ntarget|-14|1\n"
+            "target|loud\njson\nend\n",
+            "",
+            {"prefs.txt:4: outbits reads 32, but Sorvan writes 16- or 24-bit words only, so this "
+             "mix is 24-bit; write 16 or 24, or outformat<TAB>float for 32-bit floating point",
+             "prefs.txt:5: stems takes on or off; \"yes\" leaves it as it was",
+             "prefs.txt:6: outformat takes wav, float or flac; \"mp3\" leaves the format as it was",
+             "prefs.txt:7: target takes a loudness from -70 to 0 LUFS and a ceiling from -20 to 0 "
+             "dBTP, so this line sets no target",
+             "prefs.txt:8: \"loud\" is not a number, so the line sets no target",
+             "prefs.txt:9: json lacks its on or off (it takes on or off); the reader takes it from "
+             "line 10 (\"end\"); add the missing value"},
+            0, 2),
 };
 
 class MistakeTable : public ::testing::TestWithParam<Mistake> {};

@@ -91,6 +91,58 @@ TEST(MasterOutputTest, BlockSizesDoNotChangeTheOutput) {
   }
 }
 
+TEST(MasterOutputTest, FloatKeepsTheBusValuesAndMetersThemIn24BitUnits) {
+  RenderPlan plan = planFor(16, false, 3);
+  plan.format = OutputFormat::kFloat;
+  MasterOutput m(plan);
+  const std::vector<std::int64_t> values = {-257, 3LL << 31, -(5LL << 30), 255};
+  EXPECT_EQ(reduce(m, values), values) << "neither dithered nor reduced nor held";
+  EXPECT_EQ(m.meters().peakL, 3.0 * 8388608.0);
+  EXPECT_EQ(m.meters().peakPosL, 1);
+}
+
+TEST(StemOutputTest, ReducesLikeTheMasterWithADitherStreamOfItsOwn) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<std::int64_t> value(-3000000000LL, 3000000000LL);
+  const long n = 5000;
+  std::vector<std::int64_t> l(n), r(n);
+  for (long i = 0; i < n; ++i) l[i] = value(rng), r[i] = value(rng);
+  for (const bool mono : {false, true}) {
+    for (const int bits : {16, 24}) {
+      // Without dither a stem's words are the master's.
+      MasterOutput master(planFor(bits, mono, 0));
+      StemOutput stem(planFor(bits, mono, 0), 3);
+      std::vector<std::int64_t> ml = l, mr = r;
+      const std::vector<std::int64_t> expected = words(master, ml.data(), mr.data(), 0, n);
+      stem.reduceBlock(l.data(), r.data(), n, 1.0);
+      for (long i = 0; i < n; ++i) {
+        ASSERT_EQ(stem.wordsLeft()[i], expected[2 * i]) << i;
+        ASSERT_EQ(stem.wordsRight()[i], expected[2 * i + 1]) << i;
+      }
+    }
+  }
+  // With dither every stem draws from its own stream of the one seed: never
+  // the mix's sequence, never another stem's, and the same on every render.
+  std::vector<std::int64_t> silence(n, 0);
+  const auto ditherOf = [&](std::uint64_t stream) {
+    StemOutput stem(planFor(24, false, 8), stream);
+    stem.reduceBlock(silence.data(), silence.data(), n, 1.0);
+    return std::vector<std::int64_t>(stem.wordsLeft(), stem.wordsLeft() + n);
+  };
+  MasterOutput master(planFor(24, false, 8));
+  std::vector<std::int64_t> sl = silence, sr = silence;
+  master.reduceBlock(sl.data(), sr.data(), 0, n);
+  const std::vector<std::int64_t> mix(master.wordsLeft(), master.wordsLeft() + n);
+  EXPECT_TRUE(ditherOf(0) == mix) << "stream 0 is the mix's";
+  EXPECT_TRUE(ditherOf(1) == ditherOf(1));
+  for (const auto& [a, b] : {std::pair(0, 1), std::pair(1, 2), std::pair(2, 10)}) {
+    const auto x = ditherOf(a), y = ditherOf(b);
+    long same = 0;
+    for (long i = 0; i < n; ++i) same += x[i] == y[i];
+    EXPECT_LT(same, n / 50) << a << " and " << b;  // 257 values: about n / 257 by chance
+  }
+}
+
 TEST(MasterRmsTest, MeasuresOnlyHalfWavesLongerThanTheWindow) {
   // Half-waves of 12 frames against a window of 10: every crossing measures.
   std::vector<std::int64_t> l(60), r(60);
