@@ -17,6 +17,9 @@ have_cmd xmllint || need+=(libxml2-utils)
 have_cmd rsvg-convert || need+=(librsvg2-bin)
 have_cmd pkg-config || need+=(pkg-config)
 have_pkg libebur128-dev || need+=(libebur128-dev)
+# Sources in other formats (FLAC, AIFF, ...) and at other rates.
+have_pkg libsndfile1-dev || need+=(libsndfile1-dev)
+have_pkg libsoxr-dev || need+=(libsoxr-dev)
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")
 done

@@ -115,6 +115,9 @@ std::string statisticsText(const ReportInputs& in) {
   text += "\n";
   text += m.loudness;
   if (m.dither) appendf(text, "Dither seed: %u\n", m.ditherSeed);
+  for (const ConvertedSource& c : in.converted)
+    appendf(text, "Rate converted: channel %i, %s, from %u Hz to %u Hz\n", c.channel, c.name.c_str(), c.rate,
+            in.sampleRate);
   return text;
 }
 
