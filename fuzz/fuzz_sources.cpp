@@ -5,6 +5,7 @@
 // frames within the counts asked for, on the channel scale, none after a
 // short read, and the converter's reads within its length.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -28,15 +29,17 @@ std::int64_t readThrough(sorvan::SampleSource& source, std::int64_t length, std:
   static std::vector<std::int64_t> left(kStretch + 1), right(kStretch + 1);
   std::int64_t at = 0;
   while (at < length && at < limit) {
+    // As the mix does, never past the length the header gave.
+    const long want = static_cast<long>(std::min<std::int64_t>(kStretch, length - at));
     left[kStretch] = right[kStretch] = kUntouched;
-    const long got = source.read(at, kStretch, left.data(), right.data());
-    FUZZ_CHECK(got >= 0 && got <= kStretch);
+    const long got = source.read(at, want, left.data(), right.data());
+    FUZZ_CHECK(got >= 0 && got <= want);
     FUZZ_CHECK(left[kStretch] == kUntouched && right[kStretch] == kUntouched);
     for (long i = 0; i < got; ++i)
       FUZZ_CHECK(left[i] >= -sorvan::kFloatDecodeLimit && left[i] <= sorvan::kFloatDecodeLimit &&
                  right[i] >= -sorvan::kFloatDecodeLimit && right[i] <= sorvan::kFloatDecodeLimit);
     at += got;
-    if (got < kStretch) break;
+    if (got < want) break;
   }
   return at;
 }

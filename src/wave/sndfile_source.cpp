@@ -190,20 +190,34 @@ bool SndfileSource::seekTo(std::int64_t frame) {
   return true;
 }
 
+namespace {
+
+// Interleaved frames to the left and right arrays (a mono file fills both
+// when right is given).
+template <typename Sample, std::int64_t (*Convert)(Sample)>
+void spread(const Sample* from, int channels, long frames, std::int64_t* left,
+            std::int64_t* right) {
+  if (channels == 2) {
+    for (long i = 0; i < frames; ++i) {
+      left[i] = Convert(from[2 * i]);
+      if (right) right[i] = Convert(from[2 * i + 1]);
+    }
+    return;
+  }
+  for (long i = 0; i < frames; ++i) left[i] = Convert(from[i]);
+  if (right) std::copy_n(left, frames, right);
+}
+
+}  // namespace
+
 long SndfileSource::decode(long frames, std::int64_t* left, std::int64_t* right) {
   const sf_count_t result = floating_ ? sf_readf_double(file_.get(), values_.data(), frames)
                                       : sf_readf_int(file_.get(), words_.data(), frames);
   const long got = result > 0 ? static_cast<long>(std::min<sf_count_t>(result, frames)) : 0;
-  const int step = channels_;
-  for (long i = 0; i < got; ++i) {
-    const std::size_t at = static_cast<std::size_t>(i) * static_cast<std::size_t>(step);
-    const std::int64_t l =
-        floating_ ? channelFromDouble(values_[at]) : channelFromWord(words_[at]);
-    left[i] = l;
-    if (!right) continue;
-    right[i] = step == 1 ? l
-                         : (floating_ ? channelFromDouble(values_[at + 1])
-                                      : channelFromWord(words_[at + 1]));
+  if (floating_) {
+    spread<double, channelFromDouble>(values_.data(), channels_, got, left, right);
+  } else {
+    spread<std::int32_t, channelFromWord>(words_.data(), channels_, got, left, right);
   }
   return got;
 }

@@ -167,6 +167,17 @@ TEST(SourceRates, ResampleOffKeepsTheRateCheckAndRatePicksTheSessionRate) {
   EXPECT_EQ(out.rate, 96000u);
   EXPECT_EQ(out.frames(), 192000u);  // 1 s from 1 s on
 
+  // A rate the converter does not take leaves that channel silent, saying why.
+  s.sox("-n -r 500 -b 16 -c 1 low.wav synth 1 sine 50");
+  s.files("begin\nx a48.wav +\ny low.wav +\nend\n", kFaders, kResample);
+  run = s.run();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(contains(run.out,
+                       "tracks.txt:3: channel 2 plays silence: low.wav is at 500 Hz and the session "
+                       "at 48000 Hz, but Sorvan converts between rates of 1000 to 768000 Hz only; "
+                       "convert it with: sox low.wav -r 48000 low-48000.wav, then name "
+                       "low-48000.wav in tracks.txt\n"));
+
   // rate without resample is pointed out and not read.
   s.files("", "", "begin\npre\toff\ndither\t0\nrate\t96000\nend\n");
   run = s.run("--check");
