@@ -57,8 +57,13 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target sorvan sorvan_demo_gen
 	demo/render.sh $(BUILD)
 
+# The speed figures: the mix (run.sh), the formats and rate conversion
+# (sources.sh), stems and a loudness target (deliveries.sh).
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target sorvan_floor
 	bench/run.sh $(BUILD)
+	bench/sources.sh $(BUILD)
+	bench/deliveries.sh $(BUILD)
 
 # Every libFuzzer target for FUZZ_SECONDS each, built with clang in build-fuzz.
 # FUZZ_SEED fixes libFuzzer's random seed, so a run can be repeated.

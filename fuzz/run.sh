@@ -28,7 +28,7 @@ if [ -n "${FUZZ_SEED:-}" ]; then
   seed_option=(-seed="$FUZZ_SEED")
 fi
 
-all_targets=(fuzz_wave_header fuzz_samples fuzz_prefs fuzz_tracks fuzz_faders fuzz_run)
+all_targets=(fuzz_wave_header fuzz_samples fuzz_sources fuzz_prefs fuzz_tracks fuzz_faders fuzz_run)
 if [ $# -gt 0 ]; then
   targets=("$@")
 else
@@ -53,11 +53,15 @@ options_for() {
   case $1 in
     fuzz_wave_header) echo "-max_len=131200 -timeout=30" ;;
     fuzz_samples) echo "-timeout=30" ;;
+    fuzz_sources) echo "-max_len=65536 -timeout=60" ;;
     fuzz_faders) echo "$dict -max_len=4096 -len_control=0 -timeout=60" ;;
     fuzz_run) echo "$dict -max_len=4096 -len_control=0 -timeout=120" ;;
     *) echo "$dict -timeout=30" ;;
   esac
 }
+
+# The audio libraries' own leaks on damaged files are not findings here.
+export LSAN_OPTIONS="suppressions=$root/fuzz/libraries.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 failed=()
 summary=()

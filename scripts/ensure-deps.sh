@@ -17,7 +17,10 @@ have_cmd xmllint || need+=(libxml2-utils)
 have_cmd rsvg-convert || need+=(librsvg2-bin)
 have_cmd pkg-config || need+=(pkg-config)
 have_pkg libebur128-dev || need+=(libebur128-dev)
+# Sources in other formats (FLAC, AIFF, ...) and FLAC masters, sources at
+# other rates, the JSON report.
 have_pkg libsndfile1-dev || need+=(libsndfile1-dev)
+have_pkg libsoxr-dev || need+=(libsoxr-dev)
 have_pkg nlohmann-json3-dev || need+=(nlohmann-json3-dev)
 for extra in "$@"; do
   have_pkg "$extra" || need+=("$extra")

@@ -8,6 +8,8 @@
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "textcfg/line_check.h"
+#include "wave/resampled_source.h"
+#include "wave/sndfile_source.h"
 
 namespace sorvan {
 namespace {
@@ -105,13 +107,39 @@ std::string soxFix(const std::string& path, const std::string& name, bool bits, 
   return text;
 }
 
+// A file libsndfile read whose channels or frames the mix cannot play.
+std::string describeRead(const SourceAttributes& a, const std::string& path,
+                         const std::string& name, const std::string& tracksName) {
+  const std::string what = path + " is " + a.description + ", " +
+                           counted(a.channels, "channel", "channels") + ", " +
+                           std::to_string(a.sampleRate) + " Hz";
+  if (a.channels > 2)
+    return what + "; Sorvan mixes mono and stereo recordings; " +
+           soxFix(path, name, false, true, tracksName);
+  if (a.frames == 0)
+    return what + "; it holds no samples (it is empty or cut off); export the recording again";
+  return what;
+}
+
+// libsndfile's reason, without the full stop it ends with.
+std::string libraryReason(const std::string& path) {
+  std::string reason = sndfileRefusal(path);
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+  return reason.empty() ? "unknown reason" : reason;
+}
+
 std::string describeWave(const WaveFacts& f, const std::string& path, const std::string& name,
                          const SourceAttributes* a, const std::string& tracksName) {
   if (f.fileLength == 0) return path + " is an empty file; put the recording there";
+  if (a && a->reader == SourceReader::kSndfile) return describeRead(*a, path, name, tracksName);
   if (!f.riffWave) {
     const std::string other = otherFormat(f.leading);
-    return path + " is not a WAVE file" + (other.empty() ? "" : " but " + other) + "; " +
-           soxFix(path, name, true, false, tracksName);
+    if (other.empty())
+      return path + " is not a WAVE file; " + soxFix(path, name, true, false, tracksName);
+    // Sorvan reads these through libsndfile, so this one is damaged or of
+    // an encoding the library lacks.
+    return path + " is " + other + ", but it cannot be read (libsndfile: " + libraryReason(path) +
+           "); export the recording again or " + soxFix(path, name, true, false, tracksName);
   }
   if (!f.hasFormat)
     return path +
@@ -274,6 +302,31 @@ void SourceReport::rateDiffers(const TrackList& tracks, const Sources& sources, 
                  " -r " + rate + " " + shellWord(out) + ", then name " +
                  convertedName(names[static_cast<std::size_t>(channel - 1)], "-" + rate) + " in " +
                  names_.tracks);
+  diag_.note(names_.tracks, lineOf(tracks, channel),
+             "or let Sorvan convert it as it reads it: add a line resample<TAB>on to " +
+                 names_.prefs + ", and every source plays at " + rate +
+                 " Hz, the rate of channel " + std::to_string(reference));
+}
+
+void SourceReport::cannotConvert(const TrackList& tracks, const Sources& sources, int channel) {
+  const auto k = static_cast<std::size_t>(channel - 1);
+  const std::string& path = sources.paths[k];
+  const std::string from = std::to_string(sources.attributes[channel].sampleRate);
+  const std::string to = std::to_string(sources.sampleRate);
+  std::string why = path + " is at " + from + " Hz and the session at " + to +
+                    " Hz, but Sorvan converts between rates of " +
+                    std::to_string(kLowestConvertedRate) + " to " +
+                    std::to_string(kHighestConvertedRate) + " Hz only; ";
+  if (canConvertRate(sources.sampleRate, sources.sampleRate)) {
+    const std::string out = convertedName(path, "-" + to);
+    why += "convert it with: sox " + shellWord(path) + " -r " + to + " " + shellWord(out) +
+           ", then name " + convertedName(tracks.names[k], "-" + to) + " in " + names_.tracks;
+  } else {
+    why += "set the session rate with a line rate<TAB>48000 (or another rate) in " + names_.prefs;
+  }
+  ++unusable_;
+  diag_.silentChannel(names_.tracks, lineOf(tracks, channel),
+                      "channel " + std::to_string(channel) + " plays silence: " + why);
 }
 
 }  // namespace sorvan

@@ -60,12 +60,16 @@ class SourceReport {
       : diag_(diag), names_(names), firstLine_(firstLine), pre_(pre) {}
 
   // `facts` describe the file at `path`, the source of `channel`, which
-  // cannot be used (GET_ATTRIBUTES has said why, or `attributes` shows more
-  // than two channels or no frames).
+  // cannot be used (neither our WAVE reader nor libsndfile reads it, and the
+  // former has said why; or `attributes` show more than two channels or no
+  // frames).
   void unusable(const TrackList& tracks, int channel, const std::string& path,
                 const WaveFacts& facts, const SourceAttributes* attributes);
   void noChannel(const TrackList& tracks);
   void rateDiffers(const TrackList& tracks, const Sources& sources, int reference, int channel);
+  // With resample on: the channel's rate or the session rate is one the
+  // converter does not take.
+  void cannotConvert(const TrackList& tracks, const Sources& sources, int channel);
 
  private:
   int lineOf(const TrackList& tracks, int channel) const;

@@ -37,6 +37,7 @@
 #include "script/effect_settings.h"
 #include "script/script.h"
 #include "wave/sink.h"
+#include "wave/open_source.h"
 #include "wave/source.h"
 
 namespace sorvan {
@@ -129,8 +130,9 @@ SourceStage readSourceStage(const SessionFiles& files, const SessionPaths& names
   stage.tracks = readTrackList(files.tracks.section(), files.trackCount, files.pre.trackListMode,
                                files.pre.tabSeparatedTracks);
   SourceReport report(diag, names, firstSectionLine(files.tracks), files.pre);
-  stage.sources = readSources(stage.tracks, files.pre.sourceDir, files.faders.section(),
-                              files.pre.verbosity, report);
+  stage.sources =
+      readSources(stage.tracks, files.pre.sourceDir, files.faders.section(), files.pre.verbosity,
+                  readRateSettings(files.prefs.section()), report);
   return stage;
 }
 
@@ -203,7 +205,7 @@ RenderPlan makeRenderPlan(const TrackList& tracks, const Sources& sources,
     c.wanted = tracks.wanted[ch] && active[ch];
     c.channels = a.channels;
     c.start = sources.startOffset[ch];
-    c.length = a.frames;
+    c.length = sources.length[ch];
   }
   plan.renderStart = prefs.renderStart;
   plan.renderLength = prefs.renderLength;
@@ -247,7 +249,7 @@ TapFile planTapFile(const SessionFiles& files, const EffectSettings& effects,
 
 // The recordings of the channels the plan reads.
 struct OpenSources {
-  std::vector<std::unique_ptr<WaveFileSource>> files;
+  std::vector<std::unique_ptr<SampleSource>> files;
   SourceTable table{};
 
   void close() {
@@ -260,7 +262,7 @@ OpenSources openSources(const RenderPlan& plan, const Sources& sources) {
   for (int ch = 1; ch <= plan.trackCount; ++ch) {
     if (!plan.channels[ch].wanted) continue;
     open.files.push_back(
-        std::make_unique<WaveFileSource>(sources.paths[ch - 1], sources.attributes[ch]));
+        openSource(sources.paths[ch - 1], sources.attributes[ch], sources.sampleRate));
     open.table[ch] = open.files.back().get();
   }
   return open;
@@ -387,6 +389,11 @@ void writeReports(const MixMeters& meters, const SessionFiles& files, const Sour
   report.faderReportPath = paths.faderReport;
   report.verbosity = files.pre.verbosity;
   report.startClock = startClock;
+  for (int ch = 1; ch <= files.trackCount; ++ch) {
+    if (src.sources.converted[ch] && active[ch])
+      report.converted.push_back({ch, src.tracks.names[static_cast<std::size_t>(ch - 1)],
+                                  src.sources.attributes[ch].sampleRate});
+  }
   const double seconds = CreateTextFiles(report);
   record.written.insert(record.written.end(), {paths.stats, paths.faderReport});
   if (plot) {

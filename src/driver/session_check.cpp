@@ -4,8 +4,11 @@
 #include <cctype>
 #include <limits>
 
+#include "base/numeric.h"
 #include "driver/prefs.h"
+#include "driver/tracks.h"
 #include "script/timeline.h"
+#include "wave/resampled_source.h"
 #include "textcfg/keywords.h"
 #include "textcfg/line_check.h"
 
@@ -65,6 +68,31 @@ std::string targetProblem(const std::vector<std::string_view>& fields) {
   return "";
 }
 
+// The keywords of the preferences, with the two of the rate converter.
+std::vector<KeywordForm> preferenceForms(int startFields, int pointFields) {
+  std::vector<KeywordForm> forms = prefsForms(startFields, pointFields);
+  forms.push_back({"resample", "on or off", "W"});
+  forms.push_back({"rate", "Hz", "N"});
+  return forms;
+}
+
+// What "resample" and "rate" do that their values do not show.
+std::string rateProblem(std::string_view word, std::string_view value, bool resample) {
+  if (word == "resample" && !value.empty() && value != "on" && value != "off")
+    return "resample takes on or off; " + quoted(value) + " leaves it off";
+  if (word != "rate" || value.empty() || !startsWithNumber(value)) return "";
+  if (!resample)
+    return "rate sets the session rate only with resample on, so it is not read; add a line "
+           "resample<TAB>on or remove it";
+  const std::int64_t rate = readInteger(std::string(value).c_str());
+  if (rate < kLowestConvertedRate || rate > kHighestConvertedRate)
+    return "rate " + std::string(value) + " is outside " + std::to_string(kLowestConvertedRate) +
+           " to " + std::to_string(kHighestConvertedRate) +
+           " Hz, so it is not read and the session takes the rate of the first channel that "
+           "plays; write a rate within that range";
+  return "";
+}
+
 struct PrefsCheck {
   const SectionLines& lines;
   int firstLine;
@@ -73,6 +101,7 @@ struct PrefsCheck {
   std::vector<KeywordForm> faderKeywords;
   std::size_t preLine = 0;  // where "pre" stands, 0 when it does not
   bool preview = false;
+  bool resample = false;
 
   std::string problem(std::size_t i, const std::vector<std::string_view>& fields) const {
     const std::string_view word = fields[0];
@@ -91,6 +120,7 @@ struct PrefsCheck {
         return "pre reads " + quoted(rest) +
                ", which is not exactly on, so preview mode stays off; remove what follows on";
     }
+    if (const std::string rate = rateProblem(word, value, resample); !rate.empty()) return rate;
     if (word == "tap" && !value.empty() && value != "rev" && value != "rtn")
       return "tap takes rev or rtn; " + quoted(value) + " selects no tap file";
     if ((word == "stems" || word == "json") && fields.size() == 2 && value != "on" &&
@@ -153,8 +183,9 @@ void checkPrefs(const TextFile& file, const SessionPaths& names, Diagnostics& di
   const SectionLines lines(file.section());
   PrefsCheck check{
       lines, firstSectionLine(file), names,
-      prefsForms(fieldCount(file.section(), "sfields"), fieldCount(file.section(), "xfields")),
+      preferenceForms(fieldCount(file.section(), "sfields"), fieldCount(file.section(), "xfields")),
       faderForms(3, false)};
+  check.resample = readRateSettings(file.section()).resample;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto fields = splitFields(lines[i], "\t");
     if (fields.empty()) continue;
@@ -331,7 +362,7 @@ void checkFaders(const SessionFiles& files, const SessionPaths& names, Diagnosti
   const SectionLines written(files.fadersAsWritten.section());
   const FaderCheck check{lines, firstSectionLine(files.faders), names,
                          faderForms(readTimeFieldCount(prefs, 0), hasKeyword(prefs, "tempo")),
-                         prefsForms(3, 3)};
+                         preferenceForms(3, 3)};
   const bool outputNamed = hasKeyword(prefs, "oname");
   bool named = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {

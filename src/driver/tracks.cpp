@@ -10,6 +10,8 @@
 #include "textcfg/keywords.h"
 #include "textcfg/line_check.h"
 #include "textcfg/tokenizer.h"
+#include "wave/open_source.h"
+#include "wave/resampled_source.h"
 
 namespace sorvan {
 
@@ -123,15 +125,65 @@ void readTimeStamps(std::string_view faderSection, double rate,
   }
 }
 
+RateSettings readRateSettings(std::string_view prefsSection) {
+  RateSettings settings;
+  Tokenizer tok(prefsSection);
+  for (const char* token = tok.next(Tokenizer::kWords); token && !isEndToken(token);
+       token = tok.next(Tokenizer::kWords)) {
+    if (std::strcmp(token, "resample") == 0) {
+      settings.resample = tokenIs(tok.next(Tokenizer::kWords), "on");
+    } else if (std::strcmp(token, "rate") == 0) {
+      const std::int64_t rate = nextInteger(tok, Tokenizer::kWords);
+      if (rate >= kLowestConvertedRate && rate <= kHighestConvertedRate) {
+        settings.rate = static_cast<std::uint32_t>(rate);
+      } else {
+        settings.rate.reset();
+      }
+    }
+  }
+  return settings;
+}
+
+namespace {
+
+// Sources at another rate than the session's are converted; one the
+// converter cannot take is refused and plays silence.
+void planConversions(TrackList& tracks, Sources& sources, SourceReport& report, int verbosity) {
+  for (int ch = 1; ch <= tracks.count; ++ch) {
+    if (!tracks.wanted[ch]) continue;
+    const std::uint32_t from = sources.attributes[ch].sampleRate;
+    if (from == sources.sampleRate) continue;
+    if (!canConvertRate(from, sources.sampleRate)) {
+      tracks.wanted[ch] = 0;
+      sources.active[ch] = 0;
+      report.cannotConvert(tracks, sources, ch);
+      continue;
+    }
+    sources.converted[ch] = 1;
+    if (verbosity == 2)
+      say("Channel %i: %s is converted from %u Hz to %u Hz.\n", ch,
+          sources.paths[static_cast<std::size_t>(ch - 1)].c_str(), from, sources.sampleRate);
+  }
+}
+
+int firstWanted(const TrackList& tracks) {
+  for (int ch = 1; ch <= tracks.count; ++ch)
+    if (tracks.wanted[ch]) return ch;
+  return 0;
+}
+
+}  // namespace
+
 Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceDir,
-                    std::string_view faderSection, int verbosity, SourceReport& report) {
+                    std::string_view faderSection, int verbosity, const RateSettings& rates,
+                    SourceReport& report) {
   Sources sources;
   for (int ch = 1; ch <= tracks.count; ++ch) {
     sources.paths.push_back(sourceDir.value_or("") + tracks.names[ch - 1]);
     if (!tracks.wanted[ch]) continue;
     const std::string& path = sources.paths.back();
     SourceAttributes& a = sources.attributes[ch];
-    sources.active[ch] = GET_ATTRIBUTES(path, a) ? 1 : 0;
+    sources.active[ch] = readSourceHeader(path, a) ? 1 : 0;
     // The mix decodes mono and stereo frames only; a file of more channels
     // would play silence, so it is refused like any unusable file.
     if (sources.active[ch] && a.channels > 2) sources.active[ch] = 0;
@@ -142,36 +194,43 @@ Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceD
       report.unusable(tracks, ch, path, inspectWave(path), &a);
     }
   }
+  const int reference = firstWanted(tracks);
+  if (rates.resample && (reference || rates.rate)) {
+    sources.sampleRate = rates.rate.value_or(reference ? sources.attributes[reference].sampleRate : 0);
+    planConversions(tracks, sources, report, verbosity);
+  }
   if (verbosity == 2) sayLine("Read file headers.");
   if (std::none_of(sources.active.begin(), sources.active.end(), [](int a) { return a != 0; }))
     report.noChannel(tracks);
 
-  int reference = 0;
-  for (int ch = 1; ch <= tracks.count; ++ch) {
-    if (!tracks.wanted[ch]) continue;
-    if (!reference) {
-      reference = ch;
-      continue;
+  if (!rates.resample) {
+    for (int ch = reference + 1; reference && ch <= tracks.count; ++ch) {
+      if (!tracks.wanted[ch]) continue;
+      if (sources.attributes[ch].sampleRate != sources.attributes[reference].sampleRate) {
+        say("The sample rate appears to be %li\n",
+            static_cast<long>(sources.attributes[reference].sampleRate));
+        say("The file assigned to channel %i has a different rate!\n", ch);
+        report.rateDiffers(tracks, sources, reference, ch);
+        throw Fatal(exit_status::kUser);
+      }
     }
-    if (sources.attributes[ch].sampleRate != sources.attributes[reference].sampleRate) {
-      say("The sample rate appears to be %li\n",
-          static_cast<long>(sources.attributes[reference].sampleRate));
-      say("The file assigned to channel %i has a different rate!\n", ch);
-      report.rateDiffers(tracks, sources, reference, ch);
-      throw Fatal(exit_status::kUser);
+    if (reference) {
+      sources.sampleRate = sources.attributes[reference].sampleRate;
+      sources.rate = static_cast<double>(sources.sampleRate);
     }
-  }
-  if (reference) {
-    sources.sampleRate = sources.attributes[reference].sampleRate;
+  } else if (reference || rates.rate) {
     sources.rate = static_cast<double>(sources.sampleRate);
   }
 
   readTimeStamps(faderSection, sources.rate, sources.startOffset);
   for (int ch = 1; ch <= tracks.count; ++ch) {
     if (!sources.active[ch]) continue;
+    const SourceAttributes& a = sources.attributes[ch];
+    sources.length[ch] = sources.converted[ch]
+                             ? convertedLength(a.frames, a.sampleRate, sources.sampleRate)
+                             : a.frames;
     std::int64_t end;
-    if (__builtin_add_overflow(sources.attributes[ch].frames, sources.startOffset[ch], &end))
-      end = INT64_MAX;
+    if (__builtin_add_overflow(sources.length[ch], sources.startOffset[ch], &end)) end = INT64_MAX;
     if (end > sources.songLength) sources.songLength = end;
   }
   if (verbosity == 2) say("Sample Rate: %u\n", sources.sampleRate);

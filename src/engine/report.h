@@ -42,6 +42,13 @@ struct MixMeters {
   std::uint32_t ditherSeed = 0;
 };
 
+// A source the render read through the rate converter.
+struct ConvertedSource {
+  int channel = 0;
+  std::string name;
+  std::uint32_t rate = 0;  // the recording's own rate
+};
+
 struct ReportInputs {
   const MixMeters* meters = nullptr;
   std::uint32_t sampleRate = 0;
@@ -56,6 +63,7 @@ struct ReportInputs {
   std::string faderReportPath;
   int verbosity = 2;
   std::clock_t startClock = 0;
+  std::vector<ConvertedSource> converted;  // in channel order
 };
 
 // -20 log10(reference / raw) for raw > 0, else the floor.

@@ -58,10 +58,10 @@ std::int64_t findIdentifier(const Head& head, const char* id) {
 
 }  // namespace
 
-bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
+bool readWaveHeader(const std::string& path, SourceAttributes& out, std::string& refusal) {
   Head head;
   if (!readHead(path, head)) {
-    say("Cannot find file in track list called %s!!\n", path.c_str());
+    refusal = "Cannot find file in track list called " + path + "!!\n";
     return false;
   }
   const unsigned char* b = head.bytes.data();
@@ -70,7 +70,7 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
   if (F < 0) {
     // Without the format chunk every field would be read from an arbitrary
     // place, so the source is not used.
-    sayLine("Can't find format chunk in wave file!");
+    refusal = "Can't find format chunk in wave file!\n";
     return false;
   }
 
@@ -81,11 +81,11 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
 
   if (a.bits == 32) {
     if (formatTag != 3) {
-      say("\n%s is not a 32 bit floating point format\n", path.c_str());
+      refusal = "\n" + path + " is not a 32 bit floating point format\n";
       return false;
     }
   } else if (a.bits != 16 && a.bits != 24) {
-    say("%s is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n", path.c_str());
+    refusal = path + " is not a 32 float, 24 bit pcm, or 16 bit pcm file and cannot be used\n";
     return false;
   }
 
@@ -94,14 +94,14 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
   const std::int64_t frameBytes = static_cast<std::int64_t>(a.bytesPerSample) * a.channels;
   if (frameBytes <= 0) {
     // A frame without bytes has no length; the frame count cannot be derived.
-    say("%s has no channels or no sample bytes and cannot be used\n", path.c_str());
+    refusal = path + " has no channels or no sample bytes and cannot be used\n";
     return false;
   }
 
   // Searched from the start again: "data" may come before "fmt ".
   const std::int64_t D = findIdentifier(head, "data");
   if (D < 0) {
-    say("Cannot find data block in file %s!\n", path.c_str());
+    refusal = "Cannot find data block in file " + path + "!\n";
     return false;
   }
 
@@ -117,6 +117,13 @@ bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
 
   out = a;
   return true;
+}
+
+bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out) {
+  std::string refusal;
+  if (readWaveHeader(path, out, refusal)) return true;
+  say("%s", refusal.c_str());
+  return false;
 }
 
 WaveFacts inspectWave(const std::string& path) {

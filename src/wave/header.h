@@ -8,19 +8,31 @@
 
 namespace sorvan {
 
+// Which reader decodes a recording: our own WAVE reader for every file it
+// accepts, libsndfile for the files it refuses that libsndfile can read.
+enum class SourceReader { kWave, kSndfile };
+
 // What the mix needs to know about one source recording.
 struct SourceAttributes {
   int channels = 0;
   std::int64_t dataOffset = 0;  // file position of the first sample byte
   std::uint32_t sampleRate = 0;
   std::int64_t frames = 0;  // whole frames the file really holds
-  int bytesPerSample = 0;   // 2, 3 or 4 (4 is 32-bit float)
+  int bytesPerSample = 0;   // 2, 3 or 4 (4 is 32-bit float); 0 for libsndfile's files
   int bits = 0;
+  SourceReader reader = SourceReader::kWave;
+  // libsndfile's files: what the file is, for messages ("a FLAC file of
+  // 24-bit integer PCM").
+  std::string description;
 };
 
 // Reads the source's header. Prints why and returns false when the source
 // cannot be used; `out` is written only on success.
 bool GET_ATTRIBUTES(const std::string& path, SourceAttributes& out);
+
+// GET_ATTRIBUTES without printing: on refusal `refusal` holds the text it
+// would print, so that a caller can first offer the file to another reader.
+bool readWaveHeader(const std::string& path, SourceAttributes& out, std::string& refusal);
 
 // What a file is, for the message about a source that cannot be used: whether
 // it could be read at all, what it starts with, and the format fields the

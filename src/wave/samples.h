@@ -16,6 +16,23 @@ inline constexpr std::int64_t kFloatDecodeLimit = 2147483648LL;
 // included) give +-2^31.
 std::int64_t Float32Convert(int b0, int b1, int b2, int b3);
 
+// A floating-point sample on the +-1.0 scale (of any precision, or from a
+// lossy decoder or the rate converter) by the rule of 32-bit float sources:
+// the value x 2^23 truncated toward zero, NaN 0, held at +-2^31 from 256.0 on.
+inline std::int64_t channelFromDouble(double value) {
+  const double scaled = value * 8388608.0;  // a power of two: exact
+  if (!(scaled == scaled)) return 0;
+  if (scaled >= static_cast<double>(kFloatDecodeLimit)) return kFloatDecodeLimit;
+  if (scaled <= -static_cast<double>(kFloatDecodeLimit)) return -kFloatDecodeLimit;
+  return static_cast<std::int64_t>(scaled);
+}
+
+// A 32-bit integer word holding a sample of 8, 16, 24 or 32 bits at its top
+// (as libsndfile delivers integer formats): the word / 256, truncated toward
+// zero. Exact for 8 bits (x 65536), 16 bits (x 256) and 24 bits; a 32-bit
+// sample loses its low 8 bits, rounded toward zero.
+inline std::int64_t channelFromWord(std::int32_t word) { return word / 256; }
+
 // One PCM sample from its byte triple: b0 and b1 unsigned (0..255), b2 signed
 // (-128..127). A 24-bit sample passes its three bytes; a 16-bit sample passes
 // b0 = 0, its low byte as b1 and its high byte as b2, which gives the x 256.

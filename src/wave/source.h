@@ -25,6 +25,9 @@ class SampleSource {
   // Says (once) that a read delivered fewer frames than asked for. Reads do
   // not print, so that the mix can say it in channel order.
   virtual void reportShortRead() {}
+
+  // Lets go of the recording after the mix; a failing close says so.
+  virtual void close() {}
 };
 
 // A WAVE recording whose header has been read, with one positioned read per
@@ -42,7 +45,7 @@ class WaveFileSource final : public SampleSource {
   void reportShortRead() override;
 
   // Closes the file; a failing close says so and the run goes on.
-  void close();
+  void close() override;
 
  private:
   std::size_t readAt(unsigned char* into, std::size_t bytes, std::int64_t offset);

@@ -102,15 +102,15 @@ const Mistake kMistakes[] = {
              "names with spaces add tlist=tab to prefs.txt and separate the fields with TABs"},
             0, 2),
     mistake("recordings Sorvan cannot play",
-            "begin\nk a.wav +\nf k.flac +\ni k32.wav +\ns six.wav +\nm gone.wav +\nend\n", "", "",
-            "sox a.wav k.flac && sox a.wav -b 32 -e signed k32.wav && sox -n -r 48000 -b 24 -c 6 "
-            "six.wav synth 0.1 sine 440",
-            {"tracks.txt:3: channel 2 plays silence: k.flac is not a WAVE file but a FLAC file; "
-             "convert it with: sox k.flac -b 24 k.wav, then name k.wav in tracks.txt",
-             "tracks.txt:4: channel 3 plays silence: k32.wav" + kWave +
-                 "32-bit integer PCM (extensible header), 2 channels, 48000 Hz; Sorvan reads 16- "
-                 "and 24-bit integer PCM and 32-bit floating point; convert it with: sox k32.wav "
-                 "-b 24 k32-24bit.wav, then name k32-24bit.wav in tracks.txt",
+            "begin\nk a.wav +\nf k.flac +\ni k6.flac +\ns six.wav +\nm gone.wav +\nend\n", "", "",
+            "sox a.wav whole.flac && head -c 30 whole.flac > k.flac && sox -n -r 48000 -b 16 -c 6 "
+            "k6.flac synth 0.1 sine 440 && sox -n -r 48000 -b 24 -c 6 six.wav synth 0.1 sine 440",
+            {"tracks.txt:3: channel 2 plays silence: k.flac is a FLAC file, but it cannot be read "
+             "(libsndfile: File contains data in an unimplemented format); export the recording "
+             "again or convert it with: sox k.flac -b 24 k.wav, then name k.wav in tracks.txt",
+             "tracks.txt:4: channel 3 plays silence: k6.flac is a FLAC file of 16-bit integer PCM, "
+             "6 channels, 48000 Hz; Sorvan mixes mono and stereo recordings; keep its first two "
+             "channels with: sox k6.flac k6.wav remix 1 2, then name k6.wav in tracks.txt",
              "tracks.txt:5: channel 4 plays silence: six.wav" + kWave +
                  "24-bit integer PCM (extensible header), 6 channels, 48000 Hz; Sorvan mixes mono "
                  "and stereo recordings; keep its first two channels with: sox six.wav "
@@ -124,7 +124,9 @@ const Mistake kMistakes[] = {
             {"The file assigned to channel 2 has a different rate!",
              "tracks.txt:3: channel 2 plays c.wav at 44100 Hz, but channel 1 plays a.wav at 48000 "
              "Hz; all sources must share one rate: convert it with: sox c.wav -r 48000 "
-             "c-48000.wav, then name c-48000.wav in tracks.txt"},
+             "c-48000.wav, then name c-48000.wav in tracks.txt",
+             "tracks.txt:3: or let Sorvan convert it as it reads it: add a line resample<TAB>on "
+             "to prefs.txt, and every source plays at 48000 Hz, the rate of channel 1"},
             1, 1),
     mistake(
         "output folder without its slash", "", "", "begin\npre|off\ndither|0\nmixdir|out\nend\n",
