@@ -61,7 +61,7 @@ options_for() {
 }
 
 # The audio libraries' own leaks on damaged files are not findings here.
-export LSAN_OPTIONS="suppressions=$root/fuzz/libraries.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$root/tests/leaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 failed=()
 summary=()

@@ -100,6 +100,17 @@ void groupChannels(const RenderInputs& in, RenderState& s, int threads) {
   s.stretchLocks = std::make_unique<std::mutex[]>(kBlockFrames / kStretchFrames);
 }
 
+// The threads start here, with the signals that remove temporary files held
+// back for good: only the main thread cleans up after a signal. A function of
+// its own, so that a one-thread render never wakes the OpenMP runtime (which
+// wants a shared-memory file of its own at start).
+void startThreads(int threads) {
+  const CleanupSignalsHeld held;
+#pragma omp parallel num_threads(threads)
+  {
+  }
+}
+
 void prepareWorkers(const RenderInputs& in, RenderState& s) {
   int channels = 0;
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) channels += s.wanted[ch] ? 1 : 0;
@@ -107,12 +118,7 @@ void prepareWorkers(const RenderInputs& in, RenderState& s) {
   s.workers.resize(static_cast<std::size_t>(threads));
   if (threads > 1) {
     groupChannels(in, s, threads);
-    // The threads start here, with the signals that remove temporary files
-    // held back for good: only the main thread cleans up after a signal.
-    const CleanupSignalsHeld held;
-#pragma omp parallel num_threads(threads)
-    {
-    }
+    startThreads(threads);
   }
   for (ChannelWorker& w : s.workers) {
     w.channel.allocate(kStretchFrames, false);
