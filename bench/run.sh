@@ -14,6 +14,8 @@
 #
 #   bench/run.sh [builddir]   (TRACKS, SECONDS_LONG and RUNS may be set in the environment)
 #   e.g. TRACKS=8 SECONDS_LONG=5 RUNS=1 bench/run.sh build
+# REFERENCE=/path/to/an/older/sorvan adds the plain and strip mixes of that
+# binary to the same interleaved runs, and the speed-up against it.
 #
 # Corpus: TRACKS stereo 24-bit 48 kHz tracks of SECONDS_LONG each, generated
 # with sox at a level that keeps the sum below full scale, so that the mixes
@@ -100,6 +102,11 @@ in_dir=(sh -c 'cd "$0" && exec "$@"')
 
 rm -f "$out"/times.*
 for _ in $(seq 1 "$runs"); do
+  # (the reference first, so that the outputs compared below are this build's)
+  if [ -n "${REFERENCE:-}" ]; then
+    time_run refplain "${in_dir[@]}" "$out/plain" "$REFERENCE"
+    time_run refstrip "${in_dir[@]}" "$out/strip" "$REFERENCE"
+  fi
   time_run floor "$floor" "$out/floor.wav" "${files[@]}"
   time_run plain "${in_dir[@]}" "$out/plain" "$sorvan"
   time_run sox sox -m "${all[@]}" -D "$out/sox.wav"
@@ -140,4 +147,11 @@ BEGIN {
   printf "   speed-up                %5.2fx   goal >= 1.8x   %s\n", strip1 / strip, mark(strip1 / strip >= 1.8)
   printf "   peak memory, 127 tracks %5.1f MiB goal < 64 MiB %s\n", wide / 1024, mark(wide / 1024 < 64)
 }'
+if [ -n "${REFERENCE:-}" ]; then
+  awk -v plain="$(wall plain)" -v strip="$(wall strip)" -v strip1="$(wall strip1)" \
+    -v refplain="$(wall refplain)" -v refstrip="$(wall refstrip)" -v ref="$REFERENCE" 'BEGIN {
+    printf "against %s: plain %.2f s, strip %.2f s\n", ref, refplain, refstrip
+    printf "   plain mix speed-up %5.2fx; strip mix %5.2fx (one thread %5.2fx)\n", refplain / plain, refstrip / strip, refstrip / strip1
+  }'
+fi
 [ "$same" = identical ]
