@@ -2,9 +2,7 @@
 // as one block or as blocks of any sizes, and strips must not share state.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <memory>
 #include <random>
 #include <vector>
 
@@ -17,16 +15,14 @@ namespace sorvan {
 namespace {
 
 // A sine stepping through quiet, loud and silent stretches (multiples of
-// `level`): with a threshold near `level` and a release of 3000 samples the
-// compressors trigger, release, walk the release back, idle and trigger again.
+// `level`): the compressors trigger, release, walk back, idle and trigger again.
 std::vector<double> steppedTone(double level, double period) {
   const double gains[] = {0.1, 2.0, 0.05, 1.2, 0.05, 0.0, 3.0, 0.01};
   const int lengths[] = {3000, 3000, 3000, 1000, 6000, 2000, 3000, 4000};
   std::vector<double> out;
   for (int s = 0; s < 8; ++s)
     for (int k = 0; k < lengths[s]; ++k)
-      out.push_back(
-          std::round(gains[s] * level * std::sin(6.283185307179586 * out.size() / period)));
+      out.push_back(std::round(gains[s] * level * std::sin(6.283185307179586 * out.size() / period)));
   return out;
 }
 
@@ -35,29 +31,24 @@ template <typename State, typename Process>
 void expectBlockSplitInvariant(Process process) {
   const std::vector<double> left = steppedTone(100000, 97.3), right = steppedTone(80000, 61.0);
   const long total = static_cast<long>(left.size());
-  std::vector<double> wholeL = left, wholeR = right;
-  State whole;
+  std::vector<double> wholeL = left, wholeR = right, aL = left, aR = right, bL = left, bR = right;
+  State whole, a, b;
   process(whole, total, wholeL.data(), wholeR.data());
   EXPECT_NE(wholeL, left) << "the signal should exercise the processor";
-
-  std::vector<double> aL = left, aR = right, bL = left, bR = right;
-  State a, b;
   std::mt19937 rng(20240611);
   std::uniform_int_distribution<long> size(1, 2500);
-  for (long pos = 0; pos < total;) {
-    const long n = std::min(size(rng), total - pos);
+  for (long pos = 0, n = 0; pos < total; pos += n) {
+    n = std::min(size(rng), total - pos);
     process(a, n, aL.data() + pos, aR.data() + pos);
     process(b, n, bL.data() + pos, bR.data() + pos);
-    pos += n;
   }
   EXPECT_TRUE(aL == wholeL && aR == wholeR && bL == wholeL && bR == wholeR);
 }
 
 TEST(DynamicsBlockSplitTest, EveryProcessor) {
-  const SwitchedCompressorSettings rms = switchedCompressor(80000, 300, 3000, 5.0);
-  const SwitchedCompressorSettings peak = switchedCompressor(100000, 300, 3000, 5.0);
-  const NonLinCompSettings nlc = nonLinComp(60000, 200, 3.0);
-  const LimiterSettings lim{100000};
+  const auto rms = switchedCompressor(80000, 300, 3000, 5.0);
+  const auto peak = switchedCompressor(100000, 300, 3000, 5.0);
+  const auto nlc = nonLinComp(60000, 200, 3.0);
   struct NoState {};
   expectBlockSplitInvariant<RmsChannelState>(
       [&](auto& st, long n, double* l, double* r) { RMSCOMPRESSOR(rms, st, n, l, r); });
@@ -66,7 +57,7 @@ TEST(DynamicsBlockSplitTest, EveryProcessor) {
   expectBlockSplitInvariant<NonLinChannelState>(
       [&](auto& st, long n, double* l, double* r) { NonLinCOMP(nlc, st, n, l, r); });
   expectBlockSplitInvariant<NoState>(
-      [&](NoState&, long n, double* l, double* r) { LIMITER(lim, n, l, r); });
+      [&](NoState&, long n, double* l, double* r) { LIMITER(LimiterSettings{100000}, n, l, r); });
 }
 
 }  // namespace

@@ -115,22 +115,15 @@ bool anyPartial(const Session& s) {
 }
 
 std::uint32_t le32(const std::string& b, std::size_t at) {
+  return static_cast<std::uint32_t>(signedLe(b, at, 4));
+}
+
+std::int32_t signedLe(const std::string& b, std::size_t at, std::size_t width) {
   std::uint32_t v = 0;
-  for (std::size_t i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < width; ++i)
     v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + i])) << (8 * i);
-  return v;
-}
-
-std::int32_t sample24(const std::string& b, std::size_t at) {
-  const std::int32_t v = static_cast<unsigned char>(b[at]) |
-                         static_cast<unsigned char>(b[at + 1]) << 8 |
-                         static_cast<unsigned char>(b[at + 2]) << 16;
-  return v >= 0x800000 ? v - 0x1000000 : v;
-}
-
-std::int16_t sample16(const std::string& b, std::size_t at) {
-  return static_cast<std::int16_t>(static_cast<unsigned char>(b[at]) |
-                                   static_cast<unsigned char>(b[at + 1]) << 8);
+  const std::uint32_t sign = width < 4 ? 1u << (8 * width - 1) : 0;
+  return static_cast<std::int32_t>(sign && v >= sign ? v - 2 * sign : v);
 }
 
 }  // namespace sorvan::e2e

@@ -53,9 +53,8 @@ std::string differences(const Snapshot& before, const Snapshot& after);
 // Whether a temporary output file was left behind.
 bool anyPartial(const Session& s);
 
-// Little-endian helpers for output bytes.
+// A little-endian unsigned or two's complement field of `bytes` bytes.
 std::uint32_t le32(const std::string& bytes, std::size_t at);
-std::int32_t sample24(const std::string& bytes, std::size_t at);
-std::int16_t sample16(const std::string& bytes, std::size_t at);
+std::int32_t signedLe(const std::string& bytes, std::size_t at, std::size_t width);
 
 }  // namespace sorvan::e2e

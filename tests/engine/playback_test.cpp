@@ -1,8 +1,7 @@
-// Fader and VCA playback in blocks. What a listener hears (zero crossings,
-// ramp shapes, DC, VCA gains, unreachable entries) is checked on real renders
-// in the e2e suite; here: the result must not depend on where blocks split,
-// and a render starting mid-song must pick a ramp up where playback from the
-// start would be.
+// Fader and VCA playback in blocks. What a listener hears is checked on
+// renders (the mixer tests and e2e); here: the result must not depend on where
+// blocks split, and a render starting mid-song must find every fader where
+// playback from the start would have left it.
 #include "engine/playback.h"
 
 #include <gtest/gtest.h>
@@ -40,20 +39,19 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
     left[i] = std::lround(1e6 * std::sin(2 * M_PI * i / 100.0));
     right[i] = std::lround(1e6 * std::sin(2 * M_PI * i / 100.0 + 1.0));
   }
+  MixScript script;
+  setEntries(script.levels.faders[1], {{0, kUnity / 3, 0, 1},
+                                       {5000, kUnity, 9000, 2},
+                                       {20000, 40000000, 0, 1},
+                                       {21000, 0, 15000, 0.5f},
+                                       {45000, kUnity, 3, 1}});
+  setEntries(script.levels.vcas[4],
+             {{0, kUnity, 0, 1}, {1000, kUnity / 8, 30000, 3}, {40000, kUnity * 2, 7, 1}});
+  script.routing.vcaAssignment[1] = 4;
   auto run = [&](const std::vector<long>& blocks) {
-    MixScript script;
-    setEntries(script.levels.faders[1], {{0, kUnity / 3, 0, 1},
-                                         {5000, kUnity, 9000, 2},
-                                         {20000, 40000000, 0, 1},
-                                         {21000, 0, 15000, 0.5f},
-                                         {45000, kUnity, 3, 1}});
-    setEntries(script.levels.vcas[4],
-               {{0, kUnity, 0, 1}, {1000, kUnity / 8, 30000, 3}, {40000, kUnity * 2, 7, 1}});
     AutomationState state;
     startAutomation(script.levels, 0, kMaxTracks, {}, state);
-    script.routing.vcaAssignment[1] = 4;
-    std::vector<double> rows(kVcaSlots * kBlockFrames, 1.0);
-    std::vector<double> vca;
+    std::vector<double> rows(kVcaSlots * kBlockFrames, 1.0), vca;
     std::vector<std::int64_t> l = left, r = right;
     std::int64_t pos = 0;
     for (long size : blocks) {
@@ -67,7 +65,7 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
   };
   const auto whole = run({n});
   EXPECT_NE(std::get<0>(whole), left);
-  for (unsigned seed : {1u, 2u, 3u}) {
+  for (unsigned seed : {1u, 2u}) {
     std::mt19937 rng(seed);
     std::vector<long> blocks;
     for (long done = 0; done < n; done += blocks.back())
@@ -76,7 +74,7 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
   }
 }
 
-TEST(PlaybackTest, RenderStartingMidRampResumesWhereContinuousPlaybackIs) {
+TEST(PlaybackTest, RenderStartingMidSongResumesWhereContinuousPlaybackIs) {
   const long n = 50000;
   for (float shape : {1.0f, 2.5f}) {
     MixScript script;
@@ -93,64 +91,28 @@ TEST(PlaybackTest, RenderStartingMidRampResumesWhereContinuousPlaybackIs) {
           << "shape " << shape << " from " << start;
     }
   }
-}
-
-TEST(PlaybackTest, InterpretLevelMidRampAndAfter) {
-  FaderTable table;
-  table.count = 3;
-  table.level = {134217728, 33554432, 134217728};
-  table.time = {1000, 48000, 200000};
-  table.ramp = {0, 48000, 10};
-  FaderState state;
-  InterpretLevel(table, state, 500);
-  EXPECT_EQ(state.entryIndex, 0);
-  EXPECT_EQ(state.current, 134217728);
-
-  InterpretLevel(table, state, 72000);  // halfway down 12.04 dB
-  EXPECT_EQ(state.entryIndex, 2);
-  EXPECT_EQ(state.step, 24000);
-  EXPECT_NEAR(static_cast<double>(state.current), 67108864.0, 1.0);
-  EXPECT_EQ(state.target, 33554432);
-  table.shape[1] = 2.0f;
-  InterpretLevel(table, state, 72000);  // a quarter of the way in dB
-  EXPECT_NEAR(static_cast<double>(state.current), 134217728.0 * std::pow(0.25, 0.25), 1.0);
-
-  InterpretLevel(table, state, 100000);
-  EXPECT_EQ(state.entryIndex, 2);
-  EXPECT_EQ(state.current, 33554432);
-  EXPECT_EQ(state.target, 33554432);
-
-  InterpretLevel(FaderTable{}, state, 5000);
-  EXPECT_EQ(state.current, 0);
-  EXPECT_EQ(state.startDb, -144.0);
-}
-
-// A render that starts inside the song finds every fader where playback from
-// the start would have left it; a channel whose source starts later is set at
-// its own start.
-TEST(PlaybackTest, RenderingFromInsideTheSongStartsMidRamp) {
+  // Halfway down a 12.04 dB ramp: -6.02 dB when linear, a quarter of the way
+  // in dB when squared; a channel whose source starts later is set at its own
+  // start; no entries at all is silence.
   MixScript script;
   LevelTables& t = script.levels;
-  setEntries(t.faders[1], {{0, kUnity, 0, 1}, {240000, kUnity / 4, 96000, 2}});
-  setEntries(t.faders[2], {{0, kUnity / 4, 0, 1}});
+  setEntries(t.faders[1], {{1000, kUnity, 0, 1}, {48000, kUnity / 4, 48000, 1}, {200000, 1, 10, 1}});
+  setEntries(t.faders[2], {{1000, kUnity, 0, 1}, {48000, kUnity / 4, 48000, 2}});
   setEntries(t.faders[3], {{0, kUnity, 0, 1}, {100000, kUnity / 2, 0, 1}});
-  setEntries(t.vcas[1], {{0, kUnity, 0, 1}, {240000, kUnity / 3, 144000, 1}});
   std::array<std::int64_t, kMaxTracks + 1> sourceStart{};
   sourceStart[3] = 48000LL * 80;  // after its last entry
   AutomationState state;
-  startAutomation(t, 264000, 8, sourceStart, state);  // half a second into the ramps
+  startAutomation(t, 72000, 8, sourceStart, state);
   const FaderState& ch1 = state.faders[1].cursor;
-  EXPECT_EQ(ch1.entryIndex, 2);
-  EXPECT_EQ(ch1.step, 24000);
-  EXPECT_GT(ch1.current, kUnity / 4);
-  EXPECT_LT(ch1.current, kUnity);
-  EXPECT_EQ(state.vcas[1].entryIndex, 2);
-  EXPECT_EQ(state.faders[3].cursor.entryIndex, 2);
-  EXPECT_EQ(state.faders[3].cursor.current, kUnity / 2);
-  EXPECT_EQ(state.faders[2].cursor.current, kUnity / 4);
-  startAutomation(t, 0, 8, {}, state);
-  EXPECT_EQ(state.faders[1].cursor.entryIndex, 0) << "from the start: at the first entry";
-  EXPECT_EQ(state.faders[1].cursor.current, kUnity);
+  EXPECT_EQ(std::tuple(ch1.entryIndex, ch1.step, ch1.target), std::tuple(2, 24000, kUnity / 4));
+  EXPECT_NEAR(static_cast<double>(ch1.current), kUnity / 2.0, 1.0);
+  EXPECT_NEAR(static_cast<double>(state.faders[2].cursor.current), kUnity * std::pow(0.25, 0.25), 1.0);
+  EXPECT_EQ(std::tuple(state.faders[3].cursor.entryIndex, state.faders[3].cursor.current),
+            std::tuple(2, kUnity / 2));
+  EXPECT_EQ(state.faders[4].cursor.current, 0);
+  startAutomation(t, 500, 8, {}, state);
+  EXPECT_EQ(std::tuple(state.faders[1].cursor.entryIndex, state.faders[1].cursor.current),
+            std::tuple(0, kUnity)) << "before the first entry: its level";
 }
 
 }  // namespace
