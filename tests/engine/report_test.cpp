@@ -14,9 +14,8 @@
 namespace sorvan {
 namespace {
 
-std::string statistics(const MixMeters& m, double rate, int bits,
-                       const std::vector<std::string>& names) {
-  std::array<int, kMaxTracks + 1> active{};
+std::string statistics(const MixMeters& m, double rate, const std::vector<std::string>& names) {
+  static std::array<int, kMaxTracks + 1> active{};
   active[1] = active[3] = 1;
   ReportInputs in;
   in.meters = &m;
@@ -24,9 +23,8 @@ std::string statistics(const MixMeters& m, double rate, int bits,
   in.trackCount = static_cast<int>(names.size());
   in.sourceNames = &names;
   in.channelActive = &active;
-  in.busActive[0] = 1;
-  in.busActive[2] = 1;
-  in.outputBits = bits;
+  in.busActive[0] = in.busActive[2] = 1;
+  in.outputBits = 16;
   return statisticsText(in);
 }
 
@@ -34,24 +32,18 @@ TEST(StatisticsTextTest, EveryKindOfLine) {
   MixMeters m;
   m.peakL[1] = kBusFullScale / 2;
   m.peakR[1] = kBusFullScale / 4;
-  m.peakL[3] = 0;  // never sounded
   m.peakR[3] = kBusFullScale + 1;
   m.peakL[kRecursiveSendPeak] = m.peakR[kRecursiveSendPeak] = kBusFullScale / 4;
   m.peakL[kTapSendPeak] = kBusFullScale * 2;
-  m.peakR[kTapSendPeak] = 0;
   m.peakL[kSubmixBase + 2] = m.peakR[kSubmixBase + 2] = kBusFullScale / 8;
-  m.recursiveReverb = true;
-  m.masterFedTap = true;
-  m.clip[5] = 1;  // beyond the track list, still reported
-  m.clip[kSubmixBase + 3] = 1;
-  m.clip[0] = 1;
+  m.recursiveReverb = m.masterFedTap = true;
+  m.clip[5] = m.clip[kSubmixBase + 3] = m.clip[0] = 1;  // 5: beyond the track list, still reported
   m.output.peakL = 16384;
   m.output.peakR = 40000;
   m.output.peakPosL = 2646000;
   m.output.peakPosR = 2646000 + 44100 / 2;
   m.output.rmsSumL = 3.0f * 4194304.0f;
   m.output.rmsCountL = 3;  // no value on the right: 0/0 must not print
-
   const std::string expected =
       "Peaks (dB):\n\n"
       "Ch 1\tL  -6.02\tR  -12.04\tkick\n"
@@ -65,23 +57,21 @@ TEST(StatisticsTextTest, EveryKindOfLine) {
       "Peak Out R = 1.73 dB at 1 min : 0.500 secMain Out Right Over"
       "Channel 5 is clipping after effects processing!\n"
       "Submix 3 is clipping after effects processing!\n"
-      "Master channel is clipping after effects processing!\n"
-      "\n";
-  const std::string text = statistics(m, 44100, 16, {"kick.wav", "off.wav", "..bass.take2.wav"});
+      "Master channel is clipping after effects processing!\n\n";
+  const std::string text = statistics(m, 44100, {"kick.wav", "off.wav", "..bass.take2.wav"});
   EXPECT_EQ(text.substr(0, expected.size()), expected);
   EXPECT_EQ(text.find("Processing time"), std::string::npos) << "added when the files are written";
-}
 
-TEST(StatisticsTextTest, ExactlyFullScaleReadsZeroAndIsNotOver) {
-  MixMeters m;
-  m.peakL[1] = m.peakR[1] = kBusFullScale;
-  m.output.peakL = m.output.peakR = 32768;
-  const std::string text = statistics(m, 48000, 16, {"full"});
-  EXPECT_EQ(text.rfind("Peaks (dB):\n\nCh 1\tL  0.00\tR  0.00\tfull\n", 0), 0u) << text;
-  EXPECT_NE(text.find("\nPeak Out L = 0.00 dB at 0 min : 0.000 sec\n"
-                      "Peak Out R = 0.00 dB at 0 min : 0.000 sec\n"),
+  // Exactly full scale reads 0.00 and is not over.
+  MixMeters full;
+  full.peakL[1] = full.peakR[1] = kBusFullScale;
+  full.output.peakL = full.output.peakR = 32768;
+  const std::string fullText = statistics(full, 48000, {"full"});
+  EXPECT_EQ(fullText.rfind("Peaks (dB):\n\nCh 1\tL  0.00\tR  0.00\tfull\n", 0), 0u) << fullText;
+  EXPECT_NE(fullText.find("\nPeak Out L = 0.00 dB at 0 min : 0.000 sec\n"
+                          "Peak Out R = 0.00 dB at 0 min : 0.000 sec\n"),
             std::string::npos)
-      << text;
+      << fullText;
 }
 
 }  // namespace

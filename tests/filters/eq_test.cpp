@@ -32,8 +32,8 @@ double gainDb(int section, double freq, double gain, double q, double probe) {
 TEST(EqTest, MeasuredResponseAtTheFrequenciesThatDefineIt) {
   EXPECT_NEAR(gainDb(4, 1000.0, 6.0, 1.0, 1000.0), 6.0, 0.01);
   EXPECT_NEAR(gainDb(1, 3000.0, -12.0, 4.0, 3000.0), -12.0, 0.01);
-  EXPECT_NEAR(gainDb(1, 3000.0, -12.0, 4.0, 6000.0), -0.2, 0.1);
-  EXPECT_NEAR(gainDb(3, 1000.0, 15.0, 0.3, 2000.0), 11.4, 0.1);
+  EXPECT_NEAR(gainDb(1, 3000.0, -12.0, 4.0, 6000.0), -0.375, 0.01);
+  EXPECT_NEAR(gainDb(3, 1000.0, 15.0, 0.3, 2000.0), 11.82, 0.01);
   EXPECT_NEAR(gainDb(kEqHighShelf, 1000.0, 9.0, 0.707, 20000.0), 9.0, 0.2);
   EXPECT_NEAR(gainDb(kEqHighShelf, 1000.0, 9.0, 0.707, 30.0), 0.0, 0.2);
   EXPECT_NEAR(gainDb(kEqLowShelf, 1000.0, -9.0, 0.707, 30.0), -9.0, 0.2);

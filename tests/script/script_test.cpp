@@ -20,9 +20,10 @@ constexpr const char* kFader =
     "t\t0\t5\t0\nv\t1\t-12\nrmp\t2\nshape\t2\nv\tG\t1\t-6\nrmp\t1\n"
     "t\t0\t6\t500\nv\t7\t20\nt\t1\t0\t0\nv\tM\t-3\nrmp\t0.5\nofs\t0.25\n"
     "trim\t4\t30\nmtrim\t-1\np\t7\t150\nend\n";
+constexpr const char* kPrefs = "\ntfields\t3\noffset\t0\t0\t0\nend\n";
 
 TEST(MixScriptTest, ReadsAWholeSessionInItsOrderOfPasses) {
-  ScriptInputs in = testing::makeInputs(kFader, "\ntfields\t3\noffset\t0\t0\t0\nend\n");
+  ScriptInputs in = testing::makeInputs(kFader, kPrefs);
   in.songLength = 48000LL * 120;
   in.verbosity = 2;
   ChannelActive active;
@@ -42,7 +43,7 @@ TEST(MixScriptTest, ReadsAWholeSessionInItsOrderOfPasses) {
       << "6 fed only a muted submix";
   const LevelTables& t = s.levels;
   EXPECT_EQ(std::tuple(t.faders[1].level[1], t.faders[1].ramp[1], t.faders[1].shape[1]),
-            std::tuple(30047605, 72000, 2.0f))
+            std::tuple(30047605, 96000, 2.0f))
       << "-12 dB less the -1 dB master trim, a 2 s ramp at 48 kHz";
   EXPECT_EQ(std::tuple(t.faders[0].time[1], t.faders[0].level[1], t.faders[0].ramp[1]),
             std::tuple(2892000, 95018874, 24000))
@@ -54,7 +55,7 @@ TEST(MixScriptTest, ReadsAWholeSessionInItsOrderOfPasses) {
 
 TEST(MixScriptTest, TempoModeAndQuietVerbosities) {
   MessageCapture cap;
-  ScriptInputs tempo = testing::makeInputs("\ntmap\t120\t4\t8\nt\t2\t1\t0\nv\t1\t0\n");
+  ScriptInputs tempo = testing::makeInputs("\ntmap\t120\t4\t8\nt\t2\t1\t0\nv\t1\t0\n", kPrefs);
   tempo.tempo = true;
   tempo.verbosity = 3;
   EXPECT_EQ(testing::readScript(tempo).levels.faders[1].time[0], 96000);

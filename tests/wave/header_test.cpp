@@ -43,7 +43,7 @@ std::pair<Expected, std::string> read(const ScratchFolder& dir, const std::strin
   a.frames = -7;
   const bool used = GET_ATTRIBUTES(dir.path("x.wav"), a);
   EXPECT_EQ(used, cap.text().empty()) << cap.text();
-  if (used) EXPECT_EQ(a.bytesPerSample, a.bits / 8);
+  EXPECT_TRUE(!used || a.bytesPerSample == a.bits / 8);
   std::string said = cap.text();
   if (const auto at = said.find(dir.path("x.wav")); at != std::string::npos)
     said.replace(at, dir.path("x.wav").size(), "x.wav");
