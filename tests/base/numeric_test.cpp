@@ -28,7 +28,7 @@ TEST(NumericTest, IntegerAndRealGrammar) {
   EXPECT_EQ(readInteger("-99999999999999999999999"), INT64_MIN);
   EXPECT_EQ(readIntegerAs<int>("4294967297"), INT_MAX);
   const std::pair<const char*, double> reals[] = {
-      {"-6.5\tx", -6.5}, {".5", 0.5}, {"5.", 5.0},   {"1e3", 1000.0}, {"3e+x", 3.0},
+      {"-6.5\tx", -6.5}, {".5", 0.5},   {"5.", 5.0},   {"1e3", 1000.0}, {"3e+x", 3.0},
       {"nan", 0.0},      {"-inf", 0.0}, {"0x10", 0.0}, {".", 0.0},      {"-1e999", -DBL_MAX}};
   for (const auto& [text, value] : reals) EXPECT_EQ(readReal(text), value) << text;
 }

@@ -106,8 +106,8 @@ TEST(RenderRange, PreviewAndTrimsGiveSlicesOfTheFullRender) {
     s.write("prefs.txt", std::string("begin\ndither\t0\nverbo\t0\n") + c.prefs + "end\n");
     const Rendered part = render(s, c.output);
     EXPECT_EQ(part.frames(), c.length);
-    EXPECT_TRUE(std::equal(part.words.begin(), part.words.end(),
-                           full.words.begin() + 2 * c.start, full.words.begin() + 2 * (c.start + c.length)));
+    EXPECT_TRUE(std::equal(part.words.begin(), part.words.end(), full.words.begin() + 2 * c.start,
+                           full.words.begin() + 2 * (c.start + c.length)));
   }
 }
 
@@ -198,7 +198,8 @@ TEST(StripRender, ProcessorOrderDecidesWhetherTheLimiterSeesTheBoost) {
   Session s;
   std::vector<std::int32_t> tone(24000);
   for (std::size_t i = 0; i < tone.size(); ++i)
-    tone[i] = static_cast<std::int32_t>(std::lround(0.126 * 8388608.0 * std::sin(2 * M_PI * i / 48.0)));
+    tone[i] =
+        static_cast<std::int32_t>(std::lround(0.126 * 8388608.0 * std::sin(2 * M_PI * i / 48.0)));
   writeSource(s, "a.wav", 48000, 24, 2, stereo(tone, tone));
   // The mix name and the "ofs" entry start with "o" but must not swallow the
   // order entry; the order entry must not be read as a limiter entry either.
@@ -209,7 +210,8 @@ TEST(StripRender, ProcessorOrderDecidesWhetherTheLimiterSeesTheBoost) {
             kPlainPrefs);
     const Rendered out = render(s, "overdub.wav");
     double p = 0.0;
-    for (std::size_t i = 4800; i < out.frames(); ++i) p = std::max(p, std::fabs(out.left(i) / 8388608.0));
+    for (std::size_t i = 4800; i < out.frames(); ++i)
+      p = std::max(p, std::fabs(out.left(i) / 8388608.0));
     return p;
   };
   // Boost to 0.5 of full scale, then limit: about 0.111. Limit 0.126 to about

@@ -1,11 +1,10 @@
 // Preferences and the track list read directly: render ranges, output format
 // and the track-list forms, including inputs found by fuzzing.
-#include "driver/prefs.h"
-
 #include <gtest/gtest.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"
+#include "driver/prefs.h"
 #include "driver/text_file.h"
 #include "driver/tracks.h"
 
@@ -85,7 +84,8 @@ TEST(TrackListTest, PreScanMarksCountsAndTimeStamps) {
   EXPECT_EQ(countTracks(file.section()), 3);
   const TrackList list = readTrackList(file.section(), 3, 2, false);
   EXPECT_EQ(std::vector<int>(list.wanted.begin() + 1, list.wanted.begin() + 4),
-            (std::vector<int>{0, 0, 1})) << "a solo mark silences the others";
+            (std::vector<int>{0, 0, 1}))
+      << "a solo mark silences the others";
   EXPECT_EQ(list.names, (std::vector<std::string>{"kick.wav", "snare.wav", "bass.wav"}));
   EXPECT_EQ(readTrackList("\na.wav\nb c.wav\n", 2, 0, false).names,
             (std::vector<std::string>{"a.wav", "b c.wav"}));
@@ -94,9 +94,10 @@ TEST(TrackListTest, PreScanMarksCountsAndTimeStamps) {
   EXPECT_EQ(countTracks(many), kMaxTracks);
 
   std::array<std::int64_t, kMaxTracks + 1> offsets{};
-  readTimeStamps("\ntstamp\t2\t0\t1\t0\nsstamp\t2\t-100\nsstamp\t2\t-5\ntstamp\t200\t0\t1\t0\n"
-                 "sstamp\t3\t-9223372036854775807\nsstamp\t3\t-100\n",
-                 44100, offsets);
+  readTimeStamps(
+      "\ntstamp\t2\t0\t1\t0\nsstamp\t2\t-100\nsstamp\t2\t-5\ntstamp\t200\t0\t1\t0\n"
+      "sstamp\t3\t-9223372036854775807\nsstamp\t3\t-100\n",
+      44100, offsets);
   EXPECT_EQ(std::tuple(offsets[2], offsets[3]), std::tuple(44100 - 105, INT64_MIN));
   EXPECT_EQ(cap.text(),
             ">> Warning: the tracks file lists 200 tracks; only the first 127 are used.\n"
