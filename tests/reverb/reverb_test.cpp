@@ -58,35 +58,32 @@ void run(const TapReverbState& s, Lines& a, long n, const double* L, const doubl
   DiscreteReverb(s, n, L, R, a.spillL.data(), a.spillR.data(), a.returnL.data(), a.returnR.data());
 }
 
-TEST(ReverbTest, ImpossibleRoomsAreRefusedWithTheirMessage) {
+// Each room refusal reaches the user as a row of the bad-input suite (e2e);
+// here the limits behind them: positions outside 0..100 percent, a travel
+// time past a 131072-sample line (4000 feet), a last-order tap delay that
+// reaches the line (4014 samples with one order, 8034 with two), and more
+// than 11 orders, which are 11.
+TEST(ReverbTest, RoomsBeyondTheirLimitsAreRefused) {
   std::string refused;
-  const std::string position = "Illegal value for reverb position parameter\n";
-  const std::string tooBig = "Please reduce room size in reverb!\n";
-  // 4000 feet stretch the longest travel time past a 131072-sample line.
-  const std::pair<std::array<float, 4>, std::string> rooms[] = {
-      {{75, -1, 39, 43}, position}, {{75, 37, 120, 43}, position},
-      {{75, 37, 39, -1}, position}, {{-75, 37, 39, 43}, "Illegal value for reverb room size\n"},
-      {{4000, 37, 39, 43}, tooBig}, {{1.0e30f, 37, 39, 43}, tooBig}};
-  for (const auto& [v, message] : rooms) {
-    recursive(50, v[0], v[1], v[2], v[3], &refused);
-    EXPECT_EQ(refused, message) << v[0];
+  for (const auto& [p1, p2, p3, room] : {std::array<float, 4>{-1, 39, 43, 75},
+                                         {37, 120, 43, 75},
+                                         {37, 39, -1, 75},
+                                         {37, 39, 43, 4000}}) {
+    recursive(50, room, p1, p2, p3, &refused);
+    EXPECT_EQ(refused, room > 100 ? "Please reduce room size in reverb!\n"
+                                  : "Illegal value for reverb position parameter\n")
+        << p1 << " " << p2 << " " << p3;
   }
-  // Beyond a wall (101) a distance turns negative and taps would land before
-  // the line's start. The largest last-order delay is 4014 with one order,
-  // 8034 with two; more than 11 orders are 11.
-  const std::string error = ">>> Error:  ",
-                    decrease = error + "Please decrease reverb tap number to ";
-  const std::tuple<float, float, float, int, long, std::string> taps[] = {
-      {75, -1, 43, 1, 131072, error + "Illegal value for reverb position parameter\n"},
-      {75, 37, 101, 1, 131072, error + "Illegal value for reverb position parameter\n"},
-      {-1, 37, 43, 1, 131072, error + "Illegal value for tap reverb room size\n"},
-      {2000, 37, 43, 1, 131072, ">>> Error: A tap reverb dimension has exceeded the limit\n"},
-      {75, 37, 43, 1, 4014, decrease + "0 or room length to 74 feet\n"},
-      {75, 37, 43, 2, 8034, decrease + "1 or room length to 74 feet\n"},
-      {75, 37, 43, 1, 4015, ""}};
-  for (const auto& [room, p1, p3, orders, buffer, message] : taps) {
-    tap(buffer, orders, p1, room, p3, &refused);
-    EXPECT_EQ(refused, message) << room << " " << buffer;
+  const std::string decrease = ">>> Error:  Please decrease reverb tap number to ";
+  for (const auto& [p1, p3, orders, buffer, message] :
+       {std::tuple<float, float, int, long, std::string>{
+            -1, 43, 1, 131072, ">>> Error:  Illegal value for reverb position parameter\n"},
+        {37, 101, 1, 131072, ">>> Error:  Illegal value for reverb position parameter\n"},
+        {37, 43, 1, 4014, decrease + "0 or room length to 74 feet\n"},
+        {37, 43, 2, 8034, decrease + "1 or room length to 74 feet\n"},
+        {37, 43, 1, 4015, ""}}) {
+    tap(buffer, orders, p1, 75, p3, &refused);
+    EXPECT_EQ(refused, message) << p1 << " " << p3 << " " << buffer;
   }
   for (auto [given, limited] : {std::pair{0, 1}, {-4, 1}, {5, 5}, {12, 11}})
     EXPECT_EQ(tap(131072, given).taps, limited) << given;
