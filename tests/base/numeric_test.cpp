@@ -5,8 +5,6 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <tuple>
-#include <vector>
 
 namespace sorvan {
 namespace {

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <vector>
 
 #include "dynamics/limiter.h"
 #include "dynamics/nonlinear_compressor.h"
@@ -156,15 +155,12 @@ TEST(DynamicsBlockSplitTest, EveryProcessor) {
   const auto rms = switchedCompressor(80000, 300, 3000, 5.0);
   const auto peak = switchedCompressor(100000, 300, 3000, 5.0);
   const auto nlc = nonLinComp(60000, 200, 3.0);
-  struct NoState {};
   expectBlockSplitInvariant<RmsChannelState>(
       [&](auto& st, long n, double* l, double* r) { RMSCOMPRESSOR(rms, st, n, l, r); });
   expectBlockSplitInvariant<PeakChannelState>(
       [&](auto& st, long n, double* l, double* r) { PEAKCOMPRESSOR(peak, st, n, l, r); });
   expectBlockSplitInvariant<NonLinChannelState>(
       [&](auto& st, long n, double* l, double* r) { NonLinCOMP(nlc, st, n, l, r); });
-  expectBlockSplitInvariant<NoState>(
-      [&](NoState&, long n, double* l, double* r) { LIMITER(LimiterSettings{100000}, n, l, r); });
 }
 
 }  // namespace

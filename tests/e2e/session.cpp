@@ -45,8 +45,6 @@ std::string Session::read(const std::string& name) const {
   return all.str();
 }
 
-bool Session::exists(const std::string& name) const { return fs::exists(path(name)); }
-
 void Session::shell(const std::string& command) const {
   const std::string line = "cd '" + dir_ + "' && " + command + " 2>&1";
   ASSERT_EQ(std::system(line.c_str()), 0) << line;

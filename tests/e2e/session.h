@@ -27,7 +27,6 @@ class Session {
   // The three text files at once; an empty text leaves that file alone.
   void files(const std::string& tracks, const std::string& faders, const std::string& prefs) const;
   std::string read(const std::string& name) const;
-  bool exists(const std::string& name) const;
 
   // Runs sox (or, for `shell`, any command) inside the folder; fails the
   // test on error.

@@ -2,10 +2,6 @@
 // routing lists are seen at work in the script tests, where their values are read.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "textcfg/keywords.h"
 
 namespace sorvan {
