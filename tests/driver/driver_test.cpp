@@ -52,11 +52,7 @@ TEST(PreferencesTest, RangesFormatAndFlags) {
   EXPECT_EQ(std::tuple(p.ditherModulus, p.outputBits, p.monoFactor), std::tuple(0, 24, 1.0));
 }
 
-TEST(TrackListTest, PreScanMarksCountsAndTimeStamps) {
-  const PreScan pre = preScanPreferences(
-      makeTextFile("begin\nmixdir\tone/\nmixdir\ttwo dir/\ntlist\t5\ntlist=tab\nend\n").section());
-  EXPECT_EQ(std::tuple(*pre.mixDir, pre.trackListMode, pre.tabSeparatedTracks),
-            std::tuple("two dir/", 2, true));
+TEST(TrackListTest, MarksCountsNamesAndTimeStamps) {
   MessageCapture cap;
   const TextFile file =
       makeTextFile("begin\nk kick.wav +\ns  snare.wav -\nb bass.wav ++\nend\nx y.wav +\n");

@@ -103,8 +103,6 @@ const Case kCases[] = {
         {{"faders.txt", "begin\nsong\ntmap\t120\t4\t1\ntmap\t0\t4\t1\nt\t1\t1\t0\nend\n"},
          prefs("tempo\n")[0]},
         2, "Error:  Tempo must be above zero in tempo map entry 2\n"),
-    row("tempo mode without a map", prefs("tempo\n"), 2,
-        "Tempo mode is on, but no tempos or meters have been entered!\n"),
     // Reverb rooms, refused before any output is created: status 1.
     row("room -1e308", faders("rtn\t0\t-1e308\nrev\t1\t0\n"), 1,
         "Illegal value for reverb room size\n"),

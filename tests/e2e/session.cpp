@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "e2e/render_support.h"
 
@@ -40,9 +39,7 @@ void Session::files(const std::string& tracks, const std::string& faders,
 
 std::string Session::read(const std::string& name) const {
   std::ifstream in(path(name), std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void Session::shell(const std::string& command) const {
@@ -55,20 +52,13 @@ void Session::sox(const std::string& args) const { shell("sox " + args); }
 RunResult Session::run(const std::string& args, const std::string& input,
                        const std::string& limits) const {
   write(".stdin", input);
-  const std::string command = "cd '" + dir_ + "' && " + limits +
-                              " timeout -k 2 60 '" SORVAN_BINARY "' " + args + " < .stdin 2>&1";
-  RunResult result;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) {
-    ADD_FAILURE() << "cannot start sorvan";
-    return result;
-  }
-  char chunk[65536];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.out.append(chunk, got);
-  const int raw = ::pclose(pipe);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::remove(path(".stdin").c_str());
+  const int raw =
+      std::system(("cd '" + dir_ + "' && " + limits + " timeout -k 2 60 '" SORVAN_BINARY "' " +
+                   args + " < .stdin > .stdout 2>&1")
+                      .c_str());
+  RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(".stdout")};
+  fs::remove(path(".stdin"));
+  fs::remove(path(".stdout"));
   return result;
 }
 
