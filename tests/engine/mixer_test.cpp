@@ -41,14 +41,14 @@ struct Session {
   std::unique_ptr<MixScript> script;
   std::unique_ptr<EffectSettings> effects = std::make_unique<EffectSettings>();
 
-  Session(const std::string& faders, std::int64_t frames) {
+  Session(const std::string& faders, std::int64_t frames, int channels = 2) {
     MessageCapture quiet;
     ScriptInputs in;
     in.faderSection = faders;
     in.prefsSection = "\nend\n";
     in.sampleRate = plan.sampleRate = 48000.0;
     in.songLength = plan.renderLength = plan.channels[1].length = frames;
-    in.sourceChannels[1] = plan.channels[1].channels = 2;
+    in.sourceChannels[1] = plan.channels[1].channels = channels;
     in.trackCount = plan.trackCount = 1;
     in.verbosity = plan.verbosity = plan.ditherHalfWidth = plan.ditherModulus = 0;
     plan.channels[1].wanted = true;
@@ -134,6 +134,17 @@ TEST(RenderTest, InMemoryEqualsFromAndToFilesTwiceAndAShortSourceIsSilentPastIts
     EXPECT_NE(said.find(dir.path(name)), std::string::npos) << said;
     EXPECT_EQ(said.find("Warning", said.find("Warning") + 1), std::string::npos) << said;
   }
+}
+
+// A mono channel panned half left by delay: both sides at full level, the
+// right one 15 samples late (half an 8.5 inch head at 13560 inches a second).
+TEST(RenderTest, DelayPannedMonoChannel) {
+  const Session session("\nsong\nt\t0\t0\t0\nv\t1\t0\ndp\t1\t-50\nend\n", 3000, 1);
+  const Words x = noise(1500, 3);
+  MemorySource source(1, x);
+  const Words out = decode(session.render(source));
+  for (std::size_t i = 0; i < 3000; ++i)
+    ASSERT_EQ(std::pair(out[2 * i], out[2 * i + 1]), std::pair(x[i], i < 15 ? 0 : x[i - 15])) << i;
 }
 
 // A ramp moves in decibels, linearly (shape 1) or along its power (shape 2),
