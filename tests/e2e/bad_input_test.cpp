@@ -42,9 +42,11 @@ enum class Kept {
   kWritten,  // `output` was written
 };
 
+using Files = std::vector<std::pair<std::string, std::string>>;  // name and text
+
 struct Case {
   std::string name;
-  std::vector<std::pair<std::string, std::string>> files;  // written over the good folder
+  Files files;  // written over the good folder
   int status;
   std::string says;
   Kept kept = Kept::kNothing;
@@ -61,11 +63,9 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-Case row(std::string name, std::vector<std::pair<std::string, std::string>> files, int status,
-         std::string says) {
+Case row(std::string name, Files files, int status, std::string says) {
   return Case{std::move(name), std::move(files), status, std::move(says)};
 }
-using Files = std::vector<std::pair<std::string, std::string>>;
 Files prefs(const std::string& lines) {
   return {{"prefs.txt", "begin\npre\toff\ndither\t0\n" + lines + "end\n"}};
 }
@@ -103,6 +103,8 @@ const Case kCases[] = {
         {{"faders.txt", "begin\nsong\ntmap\t120\t4\t1\ntmap\t0\t4\t1\nt\t1\t1\t0\nend\n"},
          prefs("tempo\n")[0]},
         2, "Error:  Tempo must be above zero in tempo map entry 2\n"),
+    row("tempo mode without a map", prefs("tempo\n"), 2,
+        "Tempo mode is on, but no tempos or meters have been entered!\n"),
     // Reverb rooms, refused before any output is created: status 1.
     row("room -1e308", faders("rtn\t0\t-1e308\nrev\t1\t0\n"), 1,
         "Illegal value for reverb room size\n"),

@@ -1,10 +1,10 @@
 // The block loop in memory: sessions read as the stages before the mix read
 // them, rendered through memory sources into a memory sink. A render from and
 // to files gives the same bytes; one prepared session renders the same after
-// another render in the same process; ramps follow their closed form sample
-// by sample; fader and VCA playback and whole strips are block-split
-// invariant. Zero crossings and renders that start inside running ramps are
-// checked end to end.
+// another render in the same process; a mono channel panned by delay and
+// ramps follow their closed forms sample by sample; fader and VCA playback
+// and whole strips are block-split invariant. Zero crossings and renders that
+// start inside running ramps are checked end to end.
 #include "engine/mixer.h"
 
 #include <gtest/gtest.h>
