@@ -153,13 +153,15 @@ TEST(StatisticsTextTest, EveryKindOfLine) {
   EXPECT_EQ(text.substr(0, expected.size()), expected);
   EXPECT_EQ(text.find("Processing time"), std::string::npos) << "added when the files are written";
 
-  // Exactly full scale reads 0.00 and is not over.
+  // Exactly full scale reads 0.00 and is not over; no RMS value at all reads
+  // as silence.
   MixMeters full;
   full.peakL[1] = full.peakR[1] = kBusFullScale;
   full.output.peakL = full.output.peakR = 32768;
   const std::string fullText = statistics(full, 48000, {"full"});
   EXPECT_EQ(fullText.rfind("Peaks (dB):\n\nCh 1\tL  0.00\tR  0.00\tfull\n", 0), 0u) << fullText;
-  EXPECT_NE(fullText.find("\nPeak Out L = 0.00 dB at 0 min : 0.000 sec\n"
+  EXPECT_NE(fullText.find("\nRMS\tL  -144.00\tR  -144.00\t(average)\n"
+                          "\nPeak Out L = 0.00 dB at 0 min : 0.000 sec\n"
                           "Peak Out R = 0.00 dB at 0 min : 0.000 sec\n"),
             std::string::npos)
       << fullText;
