@@ -1,5 +1,5 @@
-// Sources with exact sample values for end-to-end renders, output words read
-// back, and the arithmetic a plain fader applies on its way to the output.
+// Sources with exact sample values for end-to-end renders, and output words
+// read back.
 #pragma once
 
 #include <cstdint>
@@ -29,18 +29,13 @@ std::vector<std::int32_t> soxSamples(const Session& s, const std::string& name, 
 
 // A rendered output, its 44-byte header checked for consistency.
 struct Rendered {
-  int channels = 0;
-  int bits = 0;
+  int channels = 0, bits = 0;
   std::uint32_t rate = 0;
   std::vector<std::int32_t> words;  // interleaved
-  std::size_t frames() const {
-    return channels ? words.size() / static_cast<std::size_t>(channels) : 0;
-  }
-  std::int32_t left(std::size_t i) const { return words[i * static_cast<std::size_t>(channels)]; }
-  std::int32_t right(std::size_t i) const {
-    return words[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(channels - 1)];
-  }
-  std::vector<std::int32_t> side(bool leftSide) const;
+  std::size_t frames() const { return channels ? words.size() / channels : 0; }
+  std::int32_t left(std::size_t i) const { return words[i * channels]; }
+  std::int32_t right(std::size_t i) const { return words[i * channels + channels - 1]; }
+  std::vector<std::int32_t> side(bool leftSide) const;  // one side's words
 };
 Rendered readRendered(const Session& s, const std::string& name);
 // Runs sorvan, expecting success, and reads the output `name`.
@@ -50,19 +45,8 @@ Rendered render(const Session& s, const std::string& name = "song.wav");
 std::vector<std::int32_t> stereo(const std::vector<std::int32_t>& left,
                                  const std::vector<std::int32_t>& right);
 
-// A fader level from decibels: truncate(10^(dB/20) x 2^27).
-std::int64_t levelOf(double dB);
-
-// A stereo track channel at `level` (possibly a ramp's untruncated level),
-// centre, polarity +1: its side gain and the 24-bit output word it makes of
-// the channel sample x (bus value and word both truncated toward zero).
-double channelGain(double level);
-std::int64_t faderWord(std::int64_t x, double level);
-
-// Alternating signs: every sample is a zero crossing of the fader.
-std::vector<std::int32_t> alternating(std::size_t frames, std::int32_t amplitude);
 // Values spread over +-amplitude in an order set by `salt`, so that every
-// word tells where it came from and lands on both sides of every knee.
+// word tells where it came from.
 std::vector<std::int32_t> spread(std::size_t frames, std::int32_t amplitude, std::uint32_t salt);
 // A sine of `amplitude` x 2^23 at 48 kHz.
 std::vector<std::int32_t> sine(std::size_t frames, double hz, double amplitude);

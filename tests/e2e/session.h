@@ -22,12 +22,12 @@ class Session {
 
   const std::string& dir() const { return dir_; }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  bool exists(const std::string& name) const;
 
   void write(const std::string& name, const std::string& text) const;
   // The three text files at once; an empty text leaves that file alone.
   void files(const std::string& tracks, const std::string& faders, const std::string& prefs) const;
   std::string read(const std::string& name) const;
-  bool exists(const std::string& name) const;
 
   // Runs sox (or, for `shell`, any command) inside the folder; fails the
   // test on error.
@@ -53,9 +53,8 @@ std::string differences(const Snapshot& before, const Snapshot& after);
 // Whether a temporary output file was left behind.
 bool anyPartial(const Session& s);
 
-// Little-endian helpers for output bytes.
+// A little-endian unsigned or two's complement field of `bytes` bytes.
 std::uint32_t le32(const std::string& bytes, std::size_t at);
-std::int32_t sample24(const std::string& bytes, std::size_t at);
-std::int16_t sample16(const std::string& bytes, std::size_t at);
+std::int32_t signedLe(const std::string& bytes, std::size_t at, std::size_t width);
 
 }  // namespace sorvan::e2e

@@ -1,18 +1,21 @@
-// The block loop in memory: a render through memory sources and a memory
-// sink equals the render from and to files, one prepared session renders the
-// same after another render in the same process, and a source that holds
-// fewer frames than its header promised (or is gone) plays silence with one
-// warning.
+// The block loop in memory: sessions read as the stages before the mix read
+// them, rendered through memory sources into a memory sink. A render from and
+// to files gives the same bytes; one prepared session renders the same after
+// another render in the same process; a mono channel panned by delay and
+// ramps follow their closed forms sample by sample; fader and VCA playback
+// and whole strips are block-split invariant. Zero crossings and renders that
+// start inside running ramps are checked end to end.
 #include "engine/mixer.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <memory>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <cmath>
+#include <random>
 
 #include "base/messages.h"
+#include "engine/playback.h"
+#include "engine/strip.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
 #include "wave/scratch_folder.h"
@@ -21,94 +24,73 @@ namespace sorvan {
 namespace {
 
 using test::ScratchFolder;
+using Words = std::vector<std::int64_t>;
 
-constexpr double kRate = 48000.0;
+// The 24-bit words of a rendered file, interleaved.
+Words decode(const std::vector<unsigned char>& bytes) {
+  Words out;
+  for (std::size_t at = 44; at + 3 <= bytes.size(); at += 3)
+    out.push_back(bytes[at] | bytes[at + 1] << 8 | static_cast<signed char>(bytes[at + 2]) * 65536);
+  return out;
+}
 
-// A parsed session of `channels` stereo channels, read as the stages before
-// the mix would read it.
+// A session of `tracks` channels of `frames` frames, each with `channels`
+// source channels, read as the stages before the mix read it, without dither.
 struct Session {
   RenderPlan plan;
   std::unique_ptr<MixScript> script;
-  std::unique_ptr<EffectSettings> effects;
+  std::unique_ptr<EffectSettings> effects = std::make_unique<EffectSettings>();
 
-  Session(const std::string& faderSection, std::int64_t sourceFrames, std::int64_t frames,
-          int channels = 1) {
+  Session(const std::string& faders, std::int64_t frames, int channels = 2, int tracks = 1) {
     MessageCapture quiet;
     ScriptInputs in;
-    in.faderSection = faderSection;
+    in.faderSection = faders;
     in.prefsSection = "\nend\n";
-    in.sampleRate = kRate;
-    in.songLength = frames;
-    in.trackCount = channels;
-    in.verbosity = 0;
+    in.sampleRate = plan.sampleRate = 48000.0;
+    in.songLength = plan.renderLength = frames;
+    in.trackCount = plan.trackCount = tracks;
+    in.verbosity = plan.verbosity = plan.ditherHalfWidth = plan.ditherModulus = 0;
     ChannelActive active{};
-    for (int ch = 1; ch <= channels; ++ch) {
-      in.sourceChannels[ch] = 2;
+    for (int ch = 1; ch <= tracks; ++ch) {
+      in.sourceChannels[ch] = plan.channels[ch].channels = channels;
+      plan.channels[ch].length = frames;
+      plan.channels[ch].wanted = true;
       active[ch] = 1;
     }
     script = std::make_unique<MixScript>(readMixScript(in, active));
-    effects = std::make_unique<EffectSettings>();
-    readEffectSettings(EffectInputs{faderSection, kRate, false, 0}, *effects);
-    plan.trackCount = channels;
-    for (int ch = 1; ch <= channels; ++ch)
-      plan.channels[ch] = SourceChannel{true, 2, 0, sourceFrames};
-    plan.renderLength = frames;
-    plan.sampleRate = kRate;
-    plan.ditherHalfWidth = 0;
-    plan.ditherModulus = 0;
-    plan.verbosity = 0;
+    readEffectSettings(EffectInputs{faders, 48000.0, false, 0}, *effects);
   }
 
-  WaveFormat format() const { return WaveFormat{48000, 24, 2, plan.renderLength}; }
-
-  // Prepares and renders with sources[k] on channel k + 1 into `sink`.
-  void render(const std::vector<SampleSource*>& channels, SampleSink& sink) const {
+  // Renders with sources[k] on channel k + 1.
+  void render(const std::vector<SampleSource*>& sources, SampleSink& sink) const {
     const RenderInputs in{plan, *script, *effects};
     const auto state = prepareRender(in);
-    SourceTable sources{};
-    for (std::size_t k = 0; k < channels.size(); ++k) sources[k + 1] = channels[k];
-    renderMix(in, *state, sources, RenderOutputs{sink});
+    SourceTable table{};
+    for (std::size_t k = 0; k < sources.size(); ++k) table[k + 1] = sources[k];
+    renderMix(in, *state, table, RenderOutputs{sink});
   }
   void render(SampleSource& source, SampleSink& sink) const { render({&source}, sink); }
-
-  std::vector<unsigned char> renderInMemory(const std::vector<SampleSource*>& channels) const {
-    MemorySink sink(format());
-    render(channels, sink);
+  std::vector<unsigned char> render(const std::vector<SampleSource*>& sources) const {
+    MemorySink sink(WaveFormat{48000, 24, 2, plan.renderLength});
+    render(sources, sink);
     return sink.bytes();
   }
-  std::vector<unsigned char> renderInMemory(SampleSource& source) const {
-    return renderInMemory(std::vector<SampleSource*>{&source});
+  std::vector<unsigned char> render(SampleSource& source) const { return render({&source}); }
+  // The 24-bit output words of interleaved samples on channel 1.
+  Words words(const Words& interleaved) const {
+    MemorySource source(2, interleaved);
+    return decode(render(source));
   }
 };
 
-// Interleaved stereo 24-bit noise, and the same frames as a WAVE file's data
-// behind a 44-byte header whose contents the source does not read.
-std::vector<std::int64_t> noise(int frames, std::uint32_t seed) {
-  std::vector<std::int64_t> out;
+// Interleaved stereo 24-bit noise.
+Words noise(int frames, std::uint32_t seed) {
+  Words out;
   for (int i = 0; i < 2 * frames; ++i) {
     seed = seed * 1664525u + 1013904223u;
     out.push_back(static_cast<std::int32_t>(seed >> 9) - (1 << 22));
   }
   return out;
-}
-
-void writeFrames(const ScratchFolder& dir, const std::string& name,
-                 const std::vector<std::int64_t>& interleaved) {
-  std::vector<unsigned char> bytes(44, 0);
-  for (const std::int64_t v : interleaved)
-    for (int shift : {0, 8, 16}) bytes.push_back(static_cast<unsigned char>(v >> shift));
-  dir.write(name, bytes);
-}
-
-SourceAttributes stereo24(std::int64_t frames) {
-  SourceAttributes a;
-  a.channels = 2;
-  a.bytesPerSample = 3;
-  a.bits = 24;
-  a.dataOffset = 44;
-  a.sampleRate = 48000;
-  a.frames = frames;
-  return a;
 }
 
 // Every kind of state that lives from block to block: filters, dynamics,
@@ -117,91 +99,225 @@ const std::string kBusy =
     "\nsong\nt\t0\t0\t0\nv\t1\t-3\nt\t0\t0\t100\nv\t1\t-9\nhp\t1\t120\nband2\t1\t900\t4\t2\n"
     "comp\t1\t-20\t5\t80\t4\nrms\t1\t-18\t10\t100\t3\nlim\tM\t-6\nrtn\t-6\t40\nrev\t1\t-3\nend\n";
 
-TEST(RenderTest, InMemoryEqualsFromAndToFiles) {
+TEST(RenderTest, InMemoryEqualsFromAndToFilesTwiceAndAShortSourceIsSilentPastItsEnd) {
   ScratchFolder dir;
-  const auto frames = noise(150000, 12345);
-  writeFrames(dir, "a.wav", frames);
-  Session session(kBusy, 150000, 150000);  // two blocks
+  const Words frames = noise(150000, 12345);  // two blocks
+  std::vector<unsigned char> file(44, 0);
+  for (const std::int64_t v : frames)
+    for (int shift : {0, 8, 16}) file.push_back(static_cast<unsigned char>(v >> shift));
+  dir.write("a.wav", file);
+  Session session(kBusy, 150000);
   session.plan.ditherHalfWidth = 1;
   session.plan.ditherModulus = 3;
-  WaveFileSource file(dir.path("a.wav"), stereo24(150000));
+  SourceAttributes a{2, 44, 48000, 150000, 3, 24};
   {
-    WaveFileSink sink(dir.path("out.wav"), session.format(), 1 << 16);
-    session.render(file, sink);
+    WaveFileSource source(dir.path("a.wav"), a);
+    WaveFileSink sink(dir.path("out.wav"), WaveFormat{48000, 24, 2, 150000}, 1 << 16);
+    session.render(source, sink);
     sink.commit();
   }
-  MemorySource memory(2, frames);
-  EXPECT_TRUE(session.renderInMemory(memory) == dir.read("out.wav"));
-}
-
-TEST(RenderTest, APreparedSessionRendersTheSameAfterAnotherRender) {
-  const auto frames = noise(20000, 99);
-  Session session(kBusy, 20000, 20000);
-  session.plan.ditherHalfWidth = 1;
-  session.plan.ditherModulus = 3;
-  session.plan.ditherSeed = 5;
+  // The same bytes in memory, and again after a different render in between:
+  // no state survives from one render to the next.
   const Session other(
       "\nsong\nt\t0\t0\t0\nv\t1\t2\nlshelf\t1\t200\t6\t1\nnlc\t1\t-30\t64\t8\nrtn\t0\t90\n"
       "rev\t1\t0\nend\n",
-      20000, 20000);
-  MemorySource a(2, frames), b(2, frames), c(2, frames);
-  const auto first = session.renderInMemory(a);
-  const auto between = other.renderInMemory(b);
-  const auto again = session.renderInMemory(c);
-  EXPECT_FALSE(between == first);
-  EXPECT_TRUE(again == first);
+      150000);
+  MemorySource memory(2, frames), between(2, frames), again(2, frames);
+  const auto bytes = dir.read("out.wav");
+  EXPECT_TRUE(session.render(memory) == bytes);
+  EXPECT_FALSE(other.render(between) == bytes);
+  EXPECT_TRUE(session.render(again) == bytes);
+  // A source that holds fewer frames than promised (or is gone) plays
+  // silence from there on, with one warning naming it, in every block.
+  const Session plain("\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n", 150000);
+  dir.write("a.wav", std::vector<unsigned char>(file.begin(), file.begin() + 44 + 600 * 6));
+  for (const std::string name : {"a.wav", "gone.wav"}) {
+    MessageCapture capture;
+    WaveFileSource source(dir.path(name), a);
+    Words expected(300000, 0);
+    if (name == "a.wav") std::copy(frames.begin(), frames.begin() + 1200, expected.begin());
+    EXPECT_TRUE(decode(plain.render(source)) == expected) << name;
+    const std::string& said = capture.text();
+    EXPECT_NE(said.find(dir.path(name)), std::string::npos) << said;
+    EXPECT_EQ(said.find("Warning", said.find("Warning") + 1), std::string::npos) << said;
+  }
 }
 
 // Threads share the channels out, with reverb sends (added in channel order)
 // and without; every byte stays the same.
 TEST(RenderTest, ThreadsDoNotChangeABit) {
-  std::string fader = "\nsong\nt\t0\t0\t0\n";
+  std::string faders = "\nsong\nt\t0\t0\t0\n";
   for (int ch = 1; ch <= 6; ++ch) {
     const std::string c = std::to_string(ch);
-    fader += "v\t" + c + "\t-" + c + "\n" + (ch % 2 ? "band2\t" + c + "\t900\t4\t2\n" : "");
+    faders += "v\t" + c + "\t-" + c + "\n" + (ch % 2 ? "band2\t" + c + "\t900\t4\t2\n" : "");
   }
-  for (const std::string sends : {"", "rev\t2\t-3\nrev\t5\t-8\ntrev\t3\t-1\nrtn\t-6\t40\ntrtn\t0\t30\t2\n"}) {
+  std::vector<MemorySource> sources;
+  for (int ch = 1; ch <= 6; ++ch) sources.emplace_back(2, noise(150000, 40u + ch));
+  std::vector<SampleSource*> table;
+  for (MemorySource& source : sources) table.push_back(&source);
+  for (const std::string sends :
+       {"", "rev\t2\t-3\nrev\t5\t-8\ntrev\t3\t-1\nrtn\t-6\t40\ntrtn\t0\t30\t2\n"}) {
     std::vector<std::vector<unsigned char>> renders;
     for (int threads : {1, 2, 5}) {
-      Session session(fader + sends + "end\n", 150000, 150000, 6);
+      Session session(faders + sends + "end\n", 150000, 2, 6);
       session.plan.threads = threads;
-      std::vector<std::unique_ptr<MemorySource>> sources;
-      std::vector<SampleSource*> channels;
-      for (int ch = 1; ch <= 6; ++ch) {
-        sources.push_back(std::make_unique<MemorySource>(2, noise(150000, 40u + ch)));
-        channels.push_back(sources.back().get());
-      }
-      renders.push_back(session.renderInMemory(channels));
+      renders.push_back(session.render(table));
     }
     EXPECT_TRUE(renders[1] == renders[0]) << "two threads" << (sends.empty() ? "" : ", sends");
     EXPECT_TRUE(renders[2] == renders[0]) << "five threads" << (sends.empty() ? "" : ", sends");
   }
 }
 
-TEST(RenderTest, SourceShorterThanPromisedOrGoneIsSilentWithOneWarning) {
-  ScratchFolder dir;
-  const auto frames = noise(600, 7);
-  writeFrames(dir, "short.wav", frames);
-  const Session session("\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n", 140000, 150000);
-  // The promise reaches into the second block, so each source is read twice.
-  for (const std::string name : {"short.wav", "gone.wav"}) {
-    SCOPED_TRACE(name);
-    MessageCapture capture;
-    WaveFileSource source(dir.path(name), stereo24(140000));
-    const auto bytes = session.renderInMemory(source);
-    ASSERT_EQ(bytes.size(), 44u + 150000u * 6u);
-    for (std::size_t i = 0; i < 2 * 150000; ++i) {
-      const std::size_t at = 44 + 3 * i;
-      const std::int32_t v = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16;
-      ASSERT_EQ(v >= 0x800000 ? v - 0x1000000 : v,
-                name == "short.wav" && i < frames.size() ? frames[i] : 0)
-          << i;
+// A mono channel panned half left by delay: both sides at full level, the
+// right one 15 samples late (half an 8.5 inch head at 13560 inches a second).
+TEST(RenderTest, DelayPannedMonoChannel) {
+  const Session session("\nsong\nt\t0\t0\t0\nv\t1\t0\ndp\t1\t-50\nend\n", 3000, 1);
+  const Words x = noise(1500, 3);
+  MemorySource source(1, x);
+  const Words out = decode(session.render(source));
+  for (std::size_t i = 0; i < 3000; ++i)
+    ASSERT_EQ(std::pair(out[2 * i], out[2 * i + 1]), std::pair(x[i], i < 15 ? 0 : x[i - 15])) << i;
+}
+
+// A ramp moves in decibels, linearly (shape 1) or along its power (shape 2),
+// from the sample after its entry; halfway up a ramp from -40 dB the linear
+// one stands at -20 dB, the squared one at -30 dB. The level meets the pan
+// gain in single precision, 2^19 takes unity up by 256 into bus scale, and
+// the bus value and the word are truncated toward zero.
+TEST(PlaybackRenderTest, RampsFollowTheirShapeInDecibels) {
+  Words x;
+  for (int i = 0; i < 48000; ++i) x.push_back(i % 4 < 2 ? 4000000 : -4000000);  // all crossings
+  const double unity = 134217728.0, low = std::trunc(std::pow(10.0, -2.0) * unity);
+  for (const int shape : {1, 2}) {
+    const Session s("\nsong\nt\t0\t0\t0\nv\t1\t-40\nt\t0\t0\t125\nv\t1\t0\nrmp\t0.25\nshape\t" +
+                        std::to_string(shape) + "\nend\n",
+                    24000);
+    const Words out = s.words(x);
+    ASSERT_EQ(out.size(), x.size());
+    for (std::size_t i = 0; i < 24000; ++i) {
+      const double step = i < 6000 ? 0.0 : static_cast<double>(i - 6000 + 1);
+      const double dB = 20.0 * std::log10(low / unity) * (1.0 - std::pow(step / 12000, shape));
+      const double level = i < 6000        ? low
+                           : step >= 12000 ? unity
+                                           : std::pow(10.0, dB / 20.0) * unity;
+      const double gain = static_cast<float>(level) / 524288.0;
+      const std::int64_t want =
+          static_cast<std::int64_t>(gain * static_cast<double>(x[2 * i])) / 256;
+      // One word of slack for the power function; outside the ramp exact.
+      ASSERT_LE(std::llabs(out[2 * i] - want), i >= 6000 && i < 17999 ? 1 : 0) << shape << " " << i;
+      ASSERT_EQ(out[2 * i + 1], out[2 * i]) << shape << " " << i;
     }
-    const std::string& said = capture.text();
-    const std::size_t warning = said.find("Warning");
-    EXPECT_NE(warning, std::string::npos) << said;
-    EXPECT_EQ(said.find("Warning", warning + 1), std::string::npos) << said;
-    EXPECT_NE(said.find(dir.path(name)), std::string::npos) << said;
+    EXPECT_NEAR(20.0 * std::log10(out[24000] / 4000000.0), shape == 1 ? -20.0 : -30.0, 0.01);
+  }
+}
+
+constexpr const char* kFullStrip =
+    "\nhp\t5\t40\nband1\t5\t100\t3\t1\nband2\t5\t500\t-4\t2\nband3\t5\t2000\t6\t0.7\n"
+    "band4\t5\t6000\t-2\t1\nhshelf\t5\t8000\t2\t0.7\nlshelf\t5\t80\t-3\t0.7\n"
+    "rms\t5\t-18\t5\t50\t3\nnlc\t5\t-12\t200\t2\ncomp\t5\t-6\t1\t20\t4\nlim\t5\t-3\n"
+    "order\tcomp\t5\t2\norder\thp\t5\t9\nhp\tG\t2\t30\nrms\tG\t2\t-10\t5\t50\t2\nlim\tG\t2\t-1\n"
+    "band1\tM\t1000\t3\t1\ncomp\tM\t-6\t2\t30\t3\nlim\tM\t-1\n";
+
+// A 220 Hz tone jumping between quiet and loud every 2500 frames, so that
+// every compressor attacks and releases, with a little noise on top, run in
+// blocks of the given sizes (the last block takes what is left).
+std::vector<double> runInBlocks(const StripSettings& settings, int index, double scale,
+                                const std::vector<long>& sizes) {
+  const long frames = 24000;
+  std::vector<double> left(frames), right(frames);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> noise(-0.01, 0.01);
+  for (long i = 0; i < frames; ++i) {
+    const double level = (i / 2500) % 2 ? 0.9 : 0.05, phase = 2 * M_PI * 220.0 * i / 48000.0;
+    left[i] = std::trunc((level * std::sin(phase) + noise(rng)) * scale);
+    right[i] = std::trunc((level * std::cos(phase) + noise(rng)) * scale);
+  }
+  const StripChannelSettings& strip = settings.strip[static_cast<std::size_t>(index)];
+  auto memory = std::make_unique<StripMemory>();
+  for (long at = 0, k = 0, n = 0; at < frames; at += n, ++k) {
+    n = k < static_cast<long>(sizes.size()) ? std::min(sizes[k], frames - at) : frames - at;
+    runStrip(strip, stripOrder(strip), *memory, n, &left[at], &right[at], index != 0);
+    if (index == 0) runMasterLimiter(strip, n, &left[at], &right[at]);
+  }
+  left.insert(left.end(), right.begin(), right.end());
+  return left;
+}
+
+TEST(StripTest, WholeStripsAreBlockSplitInvariant) {
+  auto fx = std::make_unique<EffectSettings>();
+  MessageCapture quiet;
+  readEffectSettings(EffectInputs{kFullStrip, 48000.0, false, 0}, *fx);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<long> size(1, 3000);
+  std::vector<long> sizes;
+  for (long total = 0; total < 24000; total += sizes.back()) sizes.push_back(size(rng));
+  for (auto [index, scale] : {std::pair{5, 8388608.0}, {129, 2147483648.0}, {0, 2147483648.0}}) {
+    const auto whole = runInBlocks(fx->strips, index, scale, {});
+    EXPECT_TRUE(whole == runInBlocks(fx->strips, index, scale, sizes)) << index;
+    EXPECT_TRUE(whole == runInBlocks(fx->strips, index, scale, std::vector<long>(24000, 1)))
+        << index;
+    EXPECT_FALSE(whole == runInBlocks(StripSettings{}, index, scale, {}))
+        << index << " was processed";
+  }
+}
+
+constexpr std::int64_t kUnity = 134217728;
+
+struct Entry {
+  std::int64_t time, level, ramp;
+  float shape;
+};
+
+void setEntries(FaderTable& table, std::initializer_list<Entry> entries) {
+  table.count = 0;
+  for (const Entry& e : entries) {
+    const auto k = static_cast<std::size_t>(table.count++);
+    table.time[k] = e.time;
+    table.level[k] = e.level;
+    table.ramp[k] = e.ramp;
+    table.shape[k] = e.shape;
+  }
+}
+
+TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
+  const long n = 60000;
+  std::vector<std::int64_t> left(n), right(n);
+  for (long i = 0; i < n; ++i) {
+    left[i] = std::lround(1e6 * std::sin(2 * M_PI * i / 100.0));
+    right[i] = std::lround(1e6 * std::sin(2 * M_PI * i / 100.0 + 1.0));
+  }
+  MixScript script;
+  setEntries(script.levels.faders[1], {{0, kUnity / 3, 0, 1},
+                                       {5000, kUnity, 9000, 2},
+                                       {20000, 40000000, 0, 1},
+                                       {21000, 0, 15000, 0.5f},
+                                       {45000, kUnity, 3, 1}});
+  setEntries(script.levels.vcas[4],
+             {{0, kUnity, 0, 1}, {1000, kUnity / 8, 30000, 3}, {40000, kUnity * 2, 7, 1}});
+  script.routing.vcaAssignment[1] = 4;
+  auto run = [&](const std::vector<long>& blocks) {
+    AutomationState state;
+    startAutomation(script.levels, 0, kMaxTracks, {}, state);
+    std::vector<double> rows(kVcaSlots * kBlockFrames, 1.0), vca;
+    std::vector<std::int64_t> l = left, r = right;
+    std::int64_t pos = 0;
+    for (long size : blocks) {
+      double* row = rows.data() + 4 * kBlockFrames;
+      FillVCA(pos, size, 4, script.levels, state, row);
+      vca.insert(vca.end(), row, row + size);
+      AUTOMATE(pos, size, 1, script, state, l.data() + pos, r.data() + pos, 524288.0, rows.data());
+      pos += size;
+    }
+    return std::tuple{l, r, vca};
+  };
+  const auto whole = run({n});
+  EXPECT_NE(std::get<0>(whole), left);
+  for (unsigned seed : {1u, 2u}) {
+    std::mt19937 rng(seed);
+    std::vector<long> blocks;
+    for (long done = 0; done < n; done += blocks.back())
+      blocks.push_back(std::min<long>(n - done, std::uniform_int_distribution<long>(1, 997)(rng)));
+    EXPECT_TRUE(run(blocks) == whole) << seed;
   }
 }
 
