@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 # WERROR=ON turns warnings into errors, as CI builds.
 WERROR ?= OFF
 
-.PHONY: all deps configure build test test-san test-asan test-tsan demo bench fuzz clean
+.PHONY: all deps configure build test test-san test-asan test-tsan demo bench fuzz format format-check clean
 
 all: build
 
@@ -72,6 +72,16 @@ FUZZ_SEED ?=
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
 	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_SEED=$(FUZZ_SEED) JOBS=$(JOBS) fuzz/run.sh
+
+# The C++ sources follow .clang-format; `make format` rewrites them, CI checks.
+FORMAT_FILES = git ls-files '*.cpp' '*.h'
+format:
+	@scripts/ensure-deps.sh clang-format
+	$(FORMAT_FILES) | xargs clang-format -i
+
+format-check:
+	@scripts/ensure-deps.sh clang-format
+	$(FORMAT_FILES) | xargs clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) demo/out

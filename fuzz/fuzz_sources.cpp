@@ -4,8 +4,8 @@
 // Whatever the bytes, a source is refused with a message or read safely:
 // frames within the counts asked for, on the channel scale, none after a
 // short read, and the converter's reads within its length.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

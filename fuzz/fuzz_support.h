@@ -15,12 +15,12 @@
 #include <vector>
 
 // A violated invariant is a finding just like a sanitizer report.
-#define FUZZ_CHECK(cond)                                                                 \
-  do {                                                                                   \
-    if (!(cond)) {                                                                       \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);      \
-      std::abort();                                                                      \
-    }                                                                                    \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 namespace sorvan::fuzz {

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(count >= 1 && count <= kMaxTracks);
   for (bool tab : {false, true}) {
     warnTracksLines(tracks, tab);
-    for (int mode : {0, 1, 2}) checkTrackList(readTrackList(tracks.section(), count, mode, tab), count, mode);
+    for (int mode : {0, 1, 2})
+      checkTrackList(readTrackList(tracks.section(), count, mode, tab), count, mode);
   }
 
   // The same bytes as a fader file, prepared as the run prepares it.

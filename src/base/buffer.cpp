@@ -1,8 +1,8 @@
 #include "base/buffer.h"
 
-#include <cstdint>
-
 #include <sys/mman.h>
+
+#include <cstdint>
 
 namespace sorvan::buffer_detail {
 namespace {
@@ -14,14 +14,15 @@ std::size_t rounded(std::size_t bytes) { return (bytes + kHuge - 1) / kHuge * kH
 void* mapZeroed(std::size_t bytes) {
   // Map one huge page more, then keep the aligned part.
   const std::size_t size = rounded(bytes);
-  void* raw = ::mmap(nullptr, size + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                     -1, 0);
+  void* raw =
+      ::mmap(nullptr, size + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t aligned = (start + kHuge - 1) / kHuge * kHuge;
   if (aligned > start) ::munmap(raw, aligned - start);
   const std::uintptr_t end = start + size + kHuge;
-  if (end > aligned + size) ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+  if (end > aligned + size)
+    ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
   void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
   ::madvise(p, size, MADV_HUGEPAGE);  // a hint: without huge pages all still works

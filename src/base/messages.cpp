@@ -44,9 +44,7 @@ void say(const char* fmt, ...) {
   va_end(again);
 }
 
-void sayLine(const char* text) {
-  say("%s\n", text);
-}
+void sayLine(const char* text) { say("%s\n", text); }
 
 void sayFlush() {
   if (!g_captureText) std::fflush(stdout);

@@ -1,9 +1,9 @@
 #include "base/numeric.h"
 
 #include <cctype>
-#include <cmath>
 #include <cerrno>
 #include <cfloat>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <string>

@@ -32,16 +32,15 @@ template <typename To, typename From>
 constexpr To saturateTo(From value) {
   static_assert(std::is_integral_v<To> && std::is_integral_v<From>);
   if constexpr (std::is_signed_v<From> == std::is_signed_v<To>) {
-    if (value < static_cast<From>(std::numeric_limits<To>::min()) &&
-        sizeof(From) > sizeof(To))
+    if (value < static_cast<From>(std::numeric_limits<To>::min()) && sizeof(From) > sizeof(To))
       return std::numeric_limits<To>::min();
-    if (value > static_cast<From>(std::numeric_limits<To>::max()) &&
-        sizeof(From) > sizeof(To))
+    if (value > static_cast<From>(std::numeric_limits<To>::max()) && sizeof(From) > sizeof(To))
       return std::numeric_limits<To>::max();
     return static_cast<To>(value);
   } else {
     if (std::cmp_less(value, std::numeric_limits<To>::min())) return std::numeric_limits<To>::min();
-    if (std::cmp_greater(value, std::numeric_limits<To>::max())) return std::numeric_limits<To>::max();
+    if (std::cmp_greater(value, std::numeric_limits<To>::max()))
+      return std::numeric_limits<To>::max();
     return static_cast<To>(value);
   }
 }

@@ -1,15 +1,15 @@
 #include "base/output_file.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"

@@ -1,9 +1,9 @@
 #include "driver/diagnostics.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"

@@ -1,9 +1,8 @@
 #include "driver/json_report.h"
 
 #include <array>
-#include <string_view>
-
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "base/limits.h"
 
@@ -34,9 +33,12 @@ ordered_json outputSide(double peak, std::int64_t position, double reference, st
 
 const char* formatName(OutputFormat format) {
   switch (format) {
-    case OutputFormat::kFloat: return "float";
-    case OutputFormat::kFlac: return "flac";
-    case OutputFormat::kWave: break;
+    case OutputFormat::kFloat:
+      return "float";
+    case OutputFormat::kFlac:
+      return "flac";
+    case OutputFormat::kWave:
+      break;
   }
   return "wav";
 }
@@ -110,7 +112,9 @@ ordered_json submixesJson(const ReportInputs& in) {
 }
 
 ordered_json loudnessJson(const LoudnessResult& r) {
-  const auto optional = [&](double v) { return r.measured ? ordered_json(v) : ordered_json(nullptr); };
+  const auto optional = [&](double v) {
+    return r.measured ? ordered_json(v) : ordered_json(nullptr);
+  };
   return {{"integrated", optional(r.integrated)},
           {"range", optional(r.range)},
           {"truePeak", r.truePeakDb}};
@@ -150,10 +154,22 @@ std::string statisticsJson(const JsonReportInputs& in) {
 std::vector<std::string> runWarnings(const std::vector<std::string>& findings,
                                      const std::vector<std::string>& messages) {
   // How the console's warnings and corrections begin, or what they hold.
-  static constexpr std::string_view kStarts[] = {
-      ">>", "Warning", "Error", "Cannot find", "Can't find", "Dither is set", "Pan on channel",
-      "Scale function", "Master Trim", "Submix number", "VCA fader", "Channel assigned to",
-      "Resetting reverb", "Adjusted ", "Preview mode not specified", "No time entries found"};
+  static constexpr std::string_view kStarts[] = {">>",
+                                                 "Warning",
+                                                 "Error",
+                                                 "Cannot find",
+                                                 "Can't find",
+                                                 "Dither is set",
+                                                 "Pan on channel",
+                                                 "Scale function",
+                                                 "Master Trim",
+                                                 "Submix number",
+                                                 "VCA fader",
+                                                 "Channel assigned to",
+                                                 "Resetting reverb",
+                                                 "Adjusted ",
+                                                 "Preview mode not specified",
+                                                 "No time entries found"};
   static constexpr std::string_view kHolds[] = {
       " is not a 32", " has no channels or no sample bytes", " volume trim set above",
       " already exists and was left unchanged"};

@@ -20,8 +20,8 @@ struct JsonReportInputs {
   const Preferences* prefs = nullptr;
   const RenderPlan* plan = nullptr;
   std::vector<std::string> warnings;
-  std::vector<std::string> files;        // written by the run, in order
-  double processingSeconds = 0;          // as the text reported it
+  std::vector<std::string> files;  // written by the run, in order
+  double processingSeconds = 0;    // as the text reported it
 };
 
 std::string statisticsJson(const JsonReportInputs& in);

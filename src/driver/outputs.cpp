@@ -1,11 +1,11 @@
 #include "driver/outputs.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <optional>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"
@@ -140,10 +140,10 @@ OutputPaths planOutputs(const Preferences& prefs, const PreScan& pre,
 std::string stemPath(const std::string& mixPath, int slot) {
   const std::size_t slash = mixPath.rfind('/');
   const std::size_t dot = mixPath.rfind('.');
-  const std::size_t cut =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? dot
-                                                                              : mixPath.size();
-  const std::string name = slot == 0            ? "_direct"
+  const std::size_t cut = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                              ? dot
+                              : mixPath.size();
+  const std::string name = slot == 0             ? "_direct"
                            : slot == kReverbStem ? "_reverb"
                                                  : "_sub" + std::to_string(slot);
   return mixPath.substr(0, cut) + name + mixPath.substr(cut);

@@ -259,7 +259,8 @@ Preferences checkPreferences(std::string_view section, const PreScan& pre, const
   });
   prefs.plot = hasLineOf(section, "plot");
   forEachKeyword(section, "threads", [&](Tokenizer& tok2) {
-    prefs.threads = static_cast<int>(std::clamp<std::int64_t>(nextInteger(tok2, Tokenizer::kWords), 0, 256));
+    prefs.threads =
+        static_cast<int>(std::clamp<std::int64_t>(nextInteger(tok2, Tokenizer::kWords), 0, 256));
   });
   int bits = 0;
   CodetoInt(section, "outbits", bits);

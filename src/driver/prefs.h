@@ -57,13 +57,13 @@ struct Preferences {
   int ditherHalfWidth = 1;
   int ditherModulus = 3;
   int outputBits = 24;
-  std::optional<std::uint32_t> seed;  // fixed dither seed ("seed")
-  bool plot = false;                  // a line "plot": draw mix_<name>.svg
-  int threads = 0;                    // "threads": how many the render may use; 0 all cores
+  std::optional<std::uint32_t> seed;          // fixed dither seed ("seed")
+  bool plot = false;                          // a line "plot": draw mix_<name>.svg
+  int threads = 0;                            // "threads": how many the render may use; 0 all cores
   OutputFormat format = OutputFormat::kWave;  // "outformat": wav, float or flac
-  bool stems = false;                 // "stems on": a file per bus beside the mix
+  bool stems = false;                         // "stems on": a file per bus beside the mix
   std::optional<LoudnessTarget> target;
-  bool json = false;                  // "json on": stats_<name>.json beside the statistics
+  bool json = false;  // "json on": stats_<name>.json beside the statistics
 };
 
 // Everything the check needs from earlier stages.

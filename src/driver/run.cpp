@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,8 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "base/fatal.h"
 #include "base/messages.h"
@@ -36,8 +36,8 @@
 #include "engine/session.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
-#include "wave/sink.h"
 #include "wave/open_source.h"
+#include "wave/sink.h"
 #include "wave/source.h"
 
 namespace sorvan {
@@ -130,9 +130,8 @@ SourceStage readSourceStage(const SessionFiles& files, const SessionPaths& names
   stage.tracks = readTrackList(files.tracks.section(), files.trackCount, files.pre.trackListMode,
                                files.pre.tabSeparatedTracks);
   SourceReport report(diag, names, firstSectionLine(files.tracks), files.pre);
-  stage.sources =
-      readSources(stage.tracks, files.pre.sourceDir, files.faders.section(), files.pre.verbosity,
-                  readRateSettings(files.prefs.section()), report);
+  stage.sources = readSources(stage.tracks, files.pre.sourceDir, files.faders.section(),
+                              files.pre.verbosity, readRateSettings(files.prefs.section()), report);
   return stage;
 }
 
@@ -178,8 +177,8 @@ MixScript readScriptStage(const SessionFiles& files, const Sources& sources,
 std::unique_ptr<EffectSettings> readEffectStage(const SessionFiles& files, double rate,
                                                 const Preferences& prefs) {
   auto effects = std::make_unique<EffectSettings>();
-  readEffectSettings(
-      EffectInputs{files.faders.section(), rate, prefs.percent, files.pre.verbosity}, *effects);
+  readEffectSettings(EffectInputs{files.faders.section(), rate, prefs.percent, files.pre.verbosity},
+                     *effects);
   return effects;
 }
 
@@ -273,7 +272,8 @@ OpenSources openSources(const RenderPlan& plan, const Sources& sources) {
 std::size_t streamBuffer(std::size_t bytes, const WaveFormat& f) {
   const std::int64_t whole =
       44 + f.frames * (f.bits / 8) * f.channels;  // the frame count fits a WAVE file
-  return static_cast<std::size_t>(std::clamp<std::int64_t>(whole, 4096, static_cast<std::int64_t>(bytes)));
+  return static_cast<std::size_t>(
+      std::clamp<std::int64_t>(whole, 4096, static_cast<std::int64_t>(bytes)));
 }
 
 // A loudness target's first pass: the whole render with a state of its own,
@@ -402,7 +402,7 @@ void writeReports(const MixMeters& meters, const SessionFiles& files, const Sour
     if (files.pre.verbosity == 2) say("Mix picture: %s\n", paths.plot.c_str());
   }
   if (prefs.json) {
-    JsonReportInputs json{&report, &prefs, record.plan, std::move(record.warnings),
+    JsonReportInputs json{&report,        &prefs, record.plan, std::move(record.warnings),
                           record.written, seconds};
     writeWholeFile(paths.json, statisticsJson(json));
   }

@@ -8,9 +8,9 @@
 #include "driver/prefs.h"
 #include "driver/tracks.h"
 #include "script/timeline.h"
-#include "wave/resampled_source.h"
 #include "textcfg/keywords.h"
 #include "textcfg/line_check.h"
+#include "wave/resampled_source.h"
 
 namespace sorvan {
 namespace {

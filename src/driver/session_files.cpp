@@ -1,9 +1,9 @@
 #include "driver/session_files.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
-
-#include <sys/stat.h>
 
 #include "base/fatal.h"
 #include "base/limits.h"

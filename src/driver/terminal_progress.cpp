@@ -1,10 +1,10 @@
 #include "driver/terminal_progress.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
-
-#include <unistd.h>
 
 namespace sorvan {
 namespace {
@@ -46,13 +46,11 @@ void TerminalProgress::rendered(std::int64_t frames, std::int64_t total) {
   const double speed = wall > 0 ? done / wall : 0.0;
   const std::string left = speed > 0 ? clock((length - done) / speed) : "?";
   char line[160];
-  const int width =
-      std::snprintf(line, sizeof line, "Mixing %s of %s, %.1fx real time, %s left",
-                    clock(done).c_str(), clock(length).c_str(), speed, left.c_str());
+  const int width = std::snprintf(line, sizeof line, "Mixing %s of %s, %.1fx real time, %s left",
+                                  clock(done).c_str(), clock(length).c_str(), speed, left.c_str());
   std::fprintf(stderr, "\r%s%*s", line, width_ > width ? width_ - width : 0, "");
   std::fflush(stderr);
   width_ = std::max(width_, width);
-
 }
 
 }  // namespace sorvan

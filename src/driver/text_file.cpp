@@ -1,10 +1,10 @@
 #include "driver/text_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-
-#include <sys/stat.h>
 
 #include "base/messages.h"
 #include "textcfg/keywords.h"
@@ -52,7 +52,8 @@ int keywordLine(const TextFile& file, std::string_view keyword) {
 std::optional<TextFile> loadTextFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
   if (!stream) return std::nullopt;
   std::string text;
   char chunk[1 << 16];

@@ -196,7 +196,8 @@ Sources readSources(TrackList& tracks, const std::optional<std::string>& sourceD
   }
   const int reference = firstWanted(tracks);
   if (rates.resample && (reference || rates.rate)) {
-    sources.sampleRate = rates.rate.value_or(reference ? sources.attributes[reference].sampleRate : 0);
+    sources.sampleRate =
+        rates.rate.value_or(reference ? sources.attributes[reference].sampleRate : 0);
     planConversions(tracks, sources, report, verbosity);
   }
   if (verbosity == 2) sayLine("Read file headers.");

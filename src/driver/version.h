@@ -12,9 +12,9 @@
 namespace sorvan {
 
 inline constexpr const char* kVersionLine = "Sorvan version " SORVAN_VERSION " (w20e)";
-inline constexpr const char* kBanner =
-    "Sorvan version " SORVAN_VERSION " (w20e)\n"
-    "Scripted offline multitrack mixing console\n";
+inline constexpr const char* kBanner = "Sorvan version " SORVAN_VERSION
+                                       " (w20e)\n"
+                                       "Scripted offline multitrack mixing console\n";
 inline constexpr const char* kBuild = SORVAN_BUILD;
 
 }  // namespace sorvan

@@ -31,12 +31,12 @@ struct NonLinMeter {
 // One strip's state, carried from block to block and never reset.
 struct NonLinChannelState {
   NonLinMeter meterL, meterR;
-  int oldpolarL = 0, oldpolarR = 0;  // +1 or -1; 0 before the first sample
+  int oldpolarL = 0, oldpolarR = 0;             // +1 or -1; 0 before the first sample
   double GrandGammaL = 1.0, GrandGammaR = 1.0;  // applied gains: linked, at most 1
 };
 
 // Processes left[0..n-1] and right[0..n-1] of one strip in place.
-void NonLinCOMP(const NonLinCompSettings& settings, NonLinChannelState& state, long n,
-                double* left, double* right);
+void NonLinCOMP(const NonLinCompSettings& settings, NonLinChannelState& state, long n, double* left,
+                double* right);
 
 }  // namespace sorvan

@@ -11,7 +11,7 @@ namespace sorvan {
 // The peaks are cleared when compression starts.
 struct PeakChannelState {
   SwitchedPhase phase;
-  SwitchedCurves curves;  // set up before the mix, when it has room for them
+  SwitchedCurves curves;                // set up before the mix, when it has room for them
   double newpeakL = 0, newpeakR = 0;    // largest magnitude of the current half-wave
   double oldpeakL = 0, oldpeakR = 0;    // of the last completed half-wave
   double oldpolarL = 0, oldpolarR = 0;  // last frame of the previous block; 0.0 before

@@ -10,8 +10,8 @@ namespace {
 // One side's half-wave detector. Returns true when this sample ended a
 // half-wave, i.e. its polarity differs from the previous sample's; the
 // crossing sample still counts into the half-wave it closes.
-bool addToHalfWave(float& rms, float& squares, float& interval, double polarity,
-                   double oldPolarity, double square) {
+bool addToHalfWave(float& rms, float& squares, float& interval, double polarity, double oldPolarity,
+                   double square) {
   // Single-precision sums, each addition done in double.
   squares = toSingle(static_cast<double>(squares) + square);
   interval = static_cast<float>(static_cast<double>(interval) + 1.0);

@@ -9,11 +9,11 @@ namespace sorvan {
 // One strip's detector and phase, carried from block to block and never reset.
 struct RmsChannelState {
   SwitchedPhase phase;
-  SwitchedCurves curves;  // set up before the mix, when it has room for them
-  float rmsL = 0, rmsR = 0;            // RMS of the last completed half-wave
-  float squaresL = 0, squaresR = 0;    // sum of squares of the current half-wave
-  float intervalL = 0, intervalR = 0;  // samples in the current half-wave
-  double oldpolarL = 0, oldpolarR = 0; // +1.0 or -1.0; 0.0 before the first sample
+  SwitchedCurves curves;                // set up before the mix, when it has room for them
+  float rmsL = 0, rmsR = 0;             // RMS of the last completed half-wave
+  float squaresL = 0, squaresR = 0;     // sum of squares of the current half-wave
+  float intervalL = 0, intervalR = 0;   // samples in the current half-wave
+  double oldpolarL = 0, oldpolarR = 0;  // +1.0 or -1.0; 0.0 before the first sample
 };
 
 // Processes left[0..n-1] and right[0..n-1] of one strip in place.

@@ -92,8 +92,8 @@ inline void stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c,
   switch (s.phase) {
     case kAttack: {
       // Unity gain at curve value 0 falling to 1/ratio at 1.
-      const double v = curves.attack ? curves.attack[s.attackCount]
-                                     : curveValue(s.attackCount, c.attackSamples);
+      const double v =
+          curves.attack ? curves.attack[s.attackCount] : curveValue(s.attackCount, c.attackSamples);
       left = (xL - (xL - xL / ratio) * v) * pL;
       right = (xR - (xR - xR / ratio) * v) * pR;
       if (s.attackCount < c.attackSamples)

@@ -1,10 +1,10 @@
 #include "engine/channel_stage.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
-
-#include <omp.h>
 
 #include "base/numeric.h"
 #include "base/target.h"
@@ -24,9 +24,9 @@ constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at un
 // peak meter and the sum into one bus. The arithmetic is AUTOMATE's; its
 // products cannot leave the 64-bit range, since decoded samples stay within
 // 2^31 and a side's gain within 2^12.
-SORVAN_ALSO_AVX2 void steadyIntoBus(
-    const SteadyGains& g, const std::int64_t* left, const std::int64_t* right, long n,
-    std::int64_t* busL, std::int64_t* busR, MixMeters& meters, int ch) {
+SORVAN_ALSO_AVX2 void steadyIntoBus(const SteadyGains& g, const std::int64_t* left,
+                                    const std::int64_t* right, long n, std::int64_t* busL,
+                                    std::int64_t* busR, MixMeters& meters, int ch) {
   std::int64_t peakL = 0, peakR = 0;
   const auto magnitude = [](std::int64_t v) { return v < 0 ? -v : v; };
   if (g.vca == nullptr && g.left == 256.0 && g.right == 256.0) {
@@ -41,8 +41,8 @@ SORVAN_ALSO_AVX2 void steadyIntoBus(
   } else {
     for (long i = 0; i < n; ++i) {
       const double vca = g.vca ? g.vca[i] : 1.0;
-      const auto l = static_cast<std::int64_t>(
-          g.vca ? g.left * vca * static_cast<double>(left[i]) : g.left * static_cast<double>(left[i]));
+      const auto l = static_cast<std::int64_t>(g.vca ? g.left * vca * static_cast<double>(left[i])
+                                                     : g.left * static_cast<double>(left[i]));
       const auto r = static_cast<std::int64_t>(g.vca ? static_cast<double>(right[i]) * vca * g.right
                                                      : static_cast<double>(right[i]) * g.right);
       peakL = std::max(peakL, magnitude(l));
@@ -97,7 +97,8 @@ class ChannelStage {
           if (bus.allocated()) bus.clear(m);
         for (const int ch : s_.groups[static_cast<std::size_t>(t)])
           if (reads(ch)) mixChannel(ch, from, m, w, false);
-        const std::lock_guard<std::mutex> lock(s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
+        const std::lock_guard<std::mutex> lock(
+            s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
         for (int b = 0; b < kBusCount; ++b) {
           if (!routing.busActive[b]) continue;
           addInto(s_.buses[b].left.data() + from, s_.buses[b].right.data() + from,
@@ -107,9 +108,7 @@ class ChannelStage {
     }
   }
 
-  bool reads(int ch) const {
-    return s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_;
-  }
+  bool reads(int ch) const { return s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_; }
 
   // With reverb sends the channels of each stretch are shared out among the
   // threads; once all are done, the threads' bus sums and the channels'

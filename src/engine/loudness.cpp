@@ -1,10 +1,10 @@
 #include "engine/loudness.h"
 
+#include <ebur128.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <ebur128.h>
 
 #include "base/limits.h"
 #include "base/output_file.h"
@@ -32,8 +32,8 @@ LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double full
   library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
   for (Slot& slot : slots_)
-    slot.frames.allocate(static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_),
-                         false);
+    slot.frames.allocate(
+        static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_), false);
   if (threaded_) {
     const CleanupSignalsHeld held;  // the measuring thread never takes them
     worker_ = std::thread([this] { work(); });

@@ -19,11 +19,11 @@
 namespace sorvan {
 
 struct LoudnessResult {
-  bool measured = false;   // long enough, and not silent, for an integrated loudness
-  double integrated = 0;   // LUFS, when measured
-  double range = 0;        // LU
-  double truePeak = 0;     // linear, full scale 1.0
-  double truePeakDb = 0;   // dBTP; the silence floor when the peak is 0
+  bool measured = false;  // long enough, and not silent, for an integrated loudness
+  double integrated = 0;  // LUFS, when measured
+  double range = 0;       // LU
+  double truePeak = 0;    // linear, full scale 1.0
+  double truePeakDb = 0;  // dBTP; the silence floor when the peak is 0
 };
 
 // The statistics lines: loudness and range (or "too short"), true peak.
@@ -47,7 +47,7 @@ class LoudnessMeter {
   // One block of interleaved frames on its way to the measurement.
   struct Slot {
     Buffer<double> frames;  // written before it is measured
-    long count = 0;  // frames in it; 0 while it is free
+    long count = 0;         // frames in it; 0 while it is free
   };
 
   void add(const std::int64_t* left, const std::int64_t* right, long n);

@@ -147,8 +147,8 @@ void MasterOutput::reduceStereo(const std::int64_t* left, const std::int64_t* ri
 
 // Float output keeps the bus values; the meters read them in 24-bit units,
 // unrounded, so a peak above full scale shows as it is.
-void MasterOutput::meterFloat(const std::int64_t* left, const std::int64_t* right,
-                              std::int64_t pos, long n) {
+void MasterOutput::meterFloat(const std::int64_t* left, const std::int64_t* right, std::int64_t pos,
+                              long n) {
   for (long i = 0; i < n; ++i) {
     const double l = std::fabs(static_cast<double>(left[i])) / 256.0;
     const double r = std::fabs(static_cast<double>(right[i])) / 256.0;
@@ -163,14 +163,15 @@ void MasterOutput::meterFloat(const std::int64_t* left, const std::int64_t* righ
   }
 }
 
-void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* right,
-                              std::int64_t pos, long n) {
+void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* right, std::int64_t pos,
+                              long n) {
   const std::int64_t unit = ditherUnit(bits_);
   const auto modulus = static_cast<std::uint32_t>(modulus_);
   for (long i = 0; i < n; ++i) {
     std::int64_t m = truncateTo<std::int64_t>(static_cast<double>(left[i]) * monoFactor_ +
                                               static_cast<double>(right[i]) * monoFactor_);
-    if (modulus_ != 0) m += (halfWidth_ - static_cast<std::int64_t>(random_.next() % modulus)) * unit;
+    if (modulus_ != 0)
+      m += (halfWidth_ - static_cast<std::int64_t>(random_.next() % modulus)) * unit;
     monoSum_[i] = m;
     const std::int64_t w = reduce(m, bits_);
     meter(w, pos + i, meters_.peakL, meters_.peakPosL);

@@ -36,8 +36,8 @@ struct MasterRmsState {
 };
 
 struct OutputMeters {
-  double peakL = 0, peakR = 0;               // largest |output word|
-  std::int64_t peakPosL = 0, peakPosR = 0;   // song frame of the first such word
+  double peakL = 0, peakR = 0;              // largest |output word|
+  std::int64_t peakPosL = 0, peakPosR = 0;  // song frame of the first such word
   float rmsSumL = 0, rmsSumR = 0;
   float rmsCountL = 0, rmsCountR = 0;
 };

@@ -19,7 +19,7 @@
 namespace sorvan {
 namespace {
 
-constexpr double kBusDivisor = 134217728.0;   // 2^27: buses stay in bus scale
+constexpr double kBusDivisor = 134217728.0;  // 2^27: buses stay in bus scale
 
 // The three progress lines, when the render passes a quarter, a half and
 // three quarters of its length.
@@ -125,8 +125,8 @@ class BlockLoop {
   void mixSubmixes(std::int64_t pos, long n) {
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (levels_.submixVolume[k] && routing_.busActive[k])
-        applyFader(script_, s_, out_.plot, kSubmixBase + k, pos, 0, n, n,
-                   s_.buses[k].left.data(), s_.buses[k].right.data(), kBusDivisor);
+        applyFader(script_, s_, out_.plot, kSubmixBase + k, pos, 0, n, n, s_.buses[k].left.data(),
+                   s_.buses[k].right.data(), kBusDivisor);
     }
     for (int k = 1; k <= kSubmixCount; ++k) {
       if (routing_.busActive[k] && s_.hasProcessor[kSubmixBase + k])
@@ -166,8 +166,8 @@ class BlockLoop {
     double* l = s_.work.left.data();
     double* r = s_.work.right.data();
     if (levels_.masterVolume)
-      applyFader(script_, s_, out_.plot, 0, pos, 0, n, n, master.left.data(),
-                 master.right.data(), kBusDivisor);
+      applyFader(script_, s_, out_.plot, 0, pos, 0, n, n, master.left.data(), master.right.data(),
+                 kBusDivisor);
     if (!s_.masterProcessing) return;
     toDoubles(master.left.data(), master.right.data(), l, r, n);
     sorvan::runStrip(strips_.strip[0], s_.order[0], s_.strips[0], n, l, r, false);
@@ -175,8 +175,7 @@ class BlockLoop {
     runMasterLimiter(strips_.strip[0], n, l, r);
     const double gain = levels_.effectsGain[0];
     if (gain != 1.0) scale(l, r, gain, n);
-    toIntegers(l, r, master.left.data(), master.right.data(), n, kBusFullScale,
-               s_.meters.clip[0]);
+    toIntegers(l, r, master.left.data(), master.right.data(), n, kBusFullScale, s_.meters.clip[0]);
   }
 
   void feedReverbsFromMaster(long n) {
@@ -229,8 +228,8 @@ class BlockLoop {
       double* rt = r.recursiveSend.right.data();
       if (eq.highPassOn) Rev_EQ(eq, r.eq, kRecursiveHighPassSlot, n, l, rt);
       if (eq.lowPassOn) Rev_EQ(eq, r.eq, kRecursiveLowPassSlot, n, l, rt);
-      RecurseReverb(*r.recursive, n, l, rt, spill.left.data(), spill.right.data(),
-                    ret.left.data(), ret.right.data());
+      RecurseReverb(*r.recursive, n, l, rt, spill.left.data(), spill.right.data(), ret.left.data(),
+                    ret.right.data());
       if (meterSends) meterPeaks(s_.meters, kRecursiveSendPeak, l, rt, n);
     }
   }
@@ -268,7 +267,8 @@ class BlockLoop {
       const double divisor = static_cast<double>(reverbs_.recursiveReturn) * 256.0;
       for (long i = 0; i < n; ++i) {
         l[i] = truncateTo<std::int64_t>(static_cast<float>(reverb.recursiveSend.left[i]) / divisor);
-        r[i] = truncateTo<std::int64_t>(static_cast<float>(reverb.recursiveSend.right[i]) / divisor);
+        r[i] =
+            truncateTo<std::int64_t>(static_cast<float>(reverb.recursiveSend.right[i]) / divisor);
       }
     } else {
       for (long i = 0; i < n; ++i) {

@@ -30,9 +30,9 @@ class RenderProgress {
 
 struct RenderOutputs {
   SampleSink& mix;
-  SampleSink* tap = nullptr;            // the tap file, when the plan asks for one
-  MixPlot* plot = nullptr;              // records the played levels and the output, when given
-  RenderProgress* progress = nullptr;   // follows the render, when given
+  SampleSink* tap = nullptr;           // the tap file, when the plan asks for one
+  MixPlot* plot = nullptr;             // records the played levels and the output, when given
+  RenderProgress* progress = nullptr;  // follows the render, when given
   // One sink for each stem the state has (RenderState::stems), by slot.
   std::array<SampleSink*, kStemSlots> stems{};
 };

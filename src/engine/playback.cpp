@@ -221,8 +221,8 @@ void FillVCA(std::int64_t pos, long n, int vca, const LevelTables& tables, Autom
   FaderState& cursor = state.vcas[static_cast<std::size_t>(vca)];
   for (long i = 0; i < n; ++i) {
     if (entryDue(table, cursor, pos + i)) reachEntry(table, cursor);
-    const double level = cursor.current == cursor.target ? static_cast<double>(cursor.target)
-                                                          : advanceRamp(cursor);
+    const double level =
+        cursor.current == cursor.target ? static_cast<double>(cursor.target) : advanceRamp(cursor);
     gainRow[i] = level * kInverseUnity;
     cursor.current = truncateTo<std::int64_t>(level);
   }
@@ -266,8 +266,8 @@ void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& scrip
     applySteady(steady, n, left, right);
     return;
   }
-  const SideGains g{static_cast<double>(levels.polarity[c]), levels.panGainL[c],
-                    levels.panGainR[c], divisor};
+  const SideGains g{static_cast<double>(levels.polarity[c]), levels.panGainL[c], levels.panGainR[c],
+                    divisor};
   automateSamples(pos, n, levels.faders[c], f, g, vcaRowOf(script, channelIndex, vcaGains), left,
                   right);
 }

@@ -20,10 +20,10 @@ struct FaderState {
   std::int64_t current = 0;
   std::int64_t target = 0;
   std::int64_t start = 0;
-  std::int64_t step = 0;    // samples into the running ramp
-  double slope = 0.0;       // dB per sample, linear ramps
+  std::int64_t step = 0;  // samples into the running ramp
+  double slope = 0.0;     // dB per sample, linear ramps
   double startDb = 0.0;
-  double diffDb = 0.0;      // target dB - start dB, shaped ramps
+  double diffDb = 0.0;  // target dB - start dB, shaped ramps
   std::int64_t rampLength = 1;
   float shape = 1.0f;
 };

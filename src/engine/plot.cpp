@@ -88,8 +88,8 @@ std::int64_t MixPlot::columnStart(int column) const {
   if (column >= columns_) return addSaturating(start_, length_);
   if (length_ <= std::numeric_limits<std::int64_t>::max() / columns_)
     return addSaturating(start_, (column * length_ + columns_ - 1) / columns_);
-  return addSaturating(start_, truncateTo<std::int64_t>(std::ceil(
-                                   static_cast<long double>(column) * length_ / columns_)));
+  return addSaturating(start_, truncateTo<std::int64_t>(std::ceil(static_cast<long double>(column) *
+                                                                  length_ / columns_)));
 }
 
 void MixPlot::addLane(LaneKind kind, int index, std::string label, const FaderTable& table) {
@@ -107,8 +107,8 @@ void MixPlot::addLane(LaneKind kind, int index, std::string label, const FaderTa
     const auto k = static_cast<std::size_t>(e);
     if (e > 0 && table.time[k] <= table.time[k - 1]) reachable = false;
     if (table.time[k] < start_ || table.time[k] - start_ >= length_) continue;
-    lane.entries.push_back(PlotEntry{table.time[k], e > 0 ? table.ramp[k] : 0,
-                                     levelToDb(table.level[k]), reachable});
+    lane.entries.push_back(
+        PlotEntry{table.time[k], e > 0 ? table.ramp[k] : 0, levelToDb(table.level[k]), reachable});
   }
   (vca ? vcaLane_[static_cast<std::size_t>(index)] : faderLane_[static_cast<std::size_t>(index)]) =
       static_cast<int>(lanes_.size());
@@ -128,19 +128,21 @@ void MixPlot::heardOnlyBetween(std::int64_t from, std::int64_t until) {
 
 void MixPlot::recordFader(int channelIndex, std::int64_t position, double db) {
   if (!recordsFader(channelIndex)) return;
-  PlotLane& lane = lanes_[static_cast<std::size_t>(faderLane_[static_cast<std::size_t>(channelIndex)])];
+  PlotLane& lane =
+      lanes_[static_cast<std::size_t>(faderLane_[static_cast<std::size_t>(channelIndex)])];
   if (position < lane.heardFrom || position >= lane.heardUntil) return;
   lane.trace.add(column(position), db);
 }
 
 void MixPlot::recordVca(int vca, std::int64_t pos, const double* gains, long n) {
   if (vca < 0 || vca >= kVcaSlots || vcaLane_[static_cast<std::size_t>(vca)] < 0) return;
-  LevelTrace& trace = lanes_[static_cast<std::size_t>(vcaLane_[static_cast<std::size_t>(vca)])].trace;
+  LevelTrace& trace =
+      lanes_[static_cast<std::size_t>(vcaLane_[static_cast<std::size_t>(vca)])].trace;
   long i = 0;
   while (i < n) {
     const int c = column(pos + i);
-    const long end = static_cast<long>(
-        std::clamp<std::int64_t>(columnStart(c + 1) - pos, i + 1, n));
+    const long end =
+        static_cast<long>(std::clamp<std::int64_t>(columnStart(c + 1) - pos, i + 1, n));
     double lo = gains[i], hi = gains[i];
     for (long j = i + 1; j < end; ++j) {
       lo = std::min(lo, gains[j]);
@@ -162,8 +164,8 @@ void MixPlot::recordOutput(const std::int64_t* left, const std::int64_t* right, 
   while (i < n) {
     const int c = column(pos + i);
     const auto k = static_cast<std::size_t>(c);
-    const long end = static_cast<long>(
-        std::clamp<std::int64_t>(columnStart(c + 1) - pos, i + 1, n));
+    const long end =
+        static_cast<long>(std::clamp<std::int64_t>(columnStart(c + 1) - pos, i + 1, n));
     std::int64_t peak = output_.peak[k];
     std::int64_t overs = 0;
     double squares = 0.0;
@@ -238,7 +240,7 @@ namespace {
 constexpr double kLeft = 220.0;        // label gutter
 constexpr double kPlotWidth = 1600.0;  // the time axis, whatever the column count
 constexpr double kRight = 40.0;
-constexpr double kTop = 112.0;         // title, legend and the upper time labels
+constexpr double kTop = 112.0;  // title, legend and the upper time labels
 constexpr double kLaneHeight = 64.0;
 constexpr double kOutputHeight = 140.0;
 constexpr double kLaneGap = 16.0;
@@ -254,10 +256,14 @@ constexpr const char* kRmsFill = "#2b6ca3";
 
 const char* laneColour(LaneKind kind) {
   switch (kind) {
-    case LaneKind::kChannel: return "#1f5fa8";
-    case LaneKind::kSubmix: return "#23834a";
-    case LaneKind::kVca: return "#7b3fa6";
-    case LaneKind::kMaster: return "#b5520f";
+    case LaneKind::kChannel:
+      return "#1f5fa8";
+    case LaneKind::kSubmix:
+      return "#23834a";
+    case LaneKind::kVca:
+      return "#7b3fa6";
+    case LaneKind::kMaster:
+      return "#b5520f";
   }
   return kInk;
 }
@@ -331,12 +337,23 @@ std::string xmlText(const std::string& s, std::size_t maxChars = 1000) {
       continue;
     }
     switch (b) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out.append(s, i, length);
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out.append(s, i, length);
     }
     i += length;
   }
@@ -397,9 +414,7 @@ struct Point {
   bool operator==(const Point&) const = default;
 };
 
-Point pointAt(double x, double y) {
-  return Point{std::lround(x * 10.0), std::lround(y * 10.0)};
-}
+Point pointAt(double x, double y) { return Point{std::lround(x * 10.0), std::lround(y * 10.0)}; }
 
 // Drops repeated points and the middle of three points that go one way along
 // one horizontal or vertical line: a steady fader costs two points however
@@ -468,9 +483,12 @@ class Drawing {
             kLeft, kInk);
     svg_ += "Sorvan mix: " + xmlText(title, 80) + "</text>\n";
     appendf(svg_, "<text x=\"%.0f\" y=\"50\" font-size=\"12\" fill=\"%s\">", kLeft, kMuted);
-    svg_ += clockText(seconds(start_), 3) + " to " + clockText(seconds(addSaturating(start_, length_)), 3);
-    appendf(svg_, " (song time) \xC2\xB7 %.0f Hz \xC2\xB7 %d-bit output \xC2\xB7 fader levels "
-                  "as played</text>\n", rate_, bits_);
+    svg_ += clockText(seconds(start_), 3) + " to " +
+            clockText(seconds(addSaturating(start_, length_)), 3);
+    appendf(svg_,
+            " (song time) \xC2\xB7 %.0f Hz \xC2\xB7 %d-bit output \xC2\xB7 fader levels "
+            "as played</text>\n",
+            rate_, bits_);
     legend(kLeft, 74.0);
   }
 
@@ -498,8 +516,7 @@ class Drawing {
                     laneColour(k.kind));
       legendItem(x, y, swatch, k.text);
     }
-    std::snprintf(swatch, sizeof swatch,
-                  "<path d=\"M5.5 5L12.5 5L9 -2Z\" fill=\"%s\"/>", kMuted);
+    std::snprintf(swatch, sizeof swatch, "<path d=\"M5.5 5L12.5 5L9 -2Z\" fill=\"%s\"/>", kMuted);
     legendItem(x, y, swatch, "volume entry");
     std::snprintf(swatch, sizeof swatch,
                   "<rect x=\"0\" y=\"0\" width=\"18\" height=\"4\" fill=\"%s\" "
@@ -573,18 +590,16 @@ class Drawing {
     for (std::size_t k = 0; k < count; ++k) {
       const double y = top + fraction(levels[k]) * height;
       if (levels[k] == emphasised) {
-        appendf(svg_,
-                "<path d=\"M%.0f %.1fh%.0f\" stroke=\"#b0b0b0\" stroke-dasharray=\"4 3\"/>\n",
+        appendf(svg_, "<path d=\"M%.0f %.1fh%.0f\" stroke=\"#b0b0b0\" stroke-dasharray=\"4 3\"/>\n",
                 kLeft, y, kPlotWidth);
       } else {
         appendf(grid, "M%.0f %.1fh%.0f", kLeft, y, kPlotWidth);
       }
       appendf(labels, "<text x=\"%.0f\" y=\"%.1f\">%s</text>", kLeft - 6.0, y + 3.0,
-              levels[k] <= kSilenceDb ? "-\xE2\x88\x9E" : std::to_string(
-                  static_cast<int>(levels[k])).c_str());
+              levels[k] <= kSilenceDb ? "-\xE2\x88\x9E"
+                                      : std::to_string(static_cast<int>(levels[k])).c_str());
     }
-    if (!grid.empty())
-      appendf(svg_, "<path d=\"%s\" stroke=\"%s\"/>\n", grid.c_str(), kGrid);
+    if (!grid.empty()) appendf(svg_, "<path d=\"%s\" stroke=\"%s\"/>\n", grid.c_str(), kGrid);
     appendf(svg_, "<g font-size=\"8\" fill=\"#888888\" text-anchor=\"end\">%s</g>\n",
             labels.c_str());
   }
@@ -605,8 +620,8 @@ class Drawing {
     levelGrid(top, kLaneHeight, kLevels, std::size(kLevels), faderFraction, 0.0);
     std::size_t reached = 0;
     for (const PlotEntry& e : lane.entries) reached += e.reached ? 1 : 0;
-    std::string detail = std::to_string(lane.entries.size()) +
-                         (lane.entries.size() == 1 ? " entry" : " entries");
+    std::string detail =
+        std::to_string(lane.entries.size()) + (lane.entries.size() == 1 ? " entry" : " entries");
     if (reached < lane.entries.size())
       detail += ", " + std::to_string(lane.entries.size() - reached) + " never reached";
     laneLabel(top, colour, lane.label, detail);
@@ -751,13 +766,12 @@ class Drawing {
       appendf(marks, ": %lld frame%s over</title></rect>\n", static_cast<long long>(frames),
               frames == 1 ? "" : "s");
     }
-    if (!marks.empty())
-      appendf(svg_, "<g fill=\"%s\">\n%s</g>\n", kOverRed, marks.c_str());
+    if (!marks.empty()) appendf(svg_, "<g fill=\"%s\">\n%s</g>\n", kOverRed, marks.c_str());
   }
 
   std::int64_t columnFirst(int c) const {
-    return start_ + truncateTo<std::int64_t>(static_cast<double>(c) *
-                                             static_cast<double>(length_) / plot_.columns());
+    return start_ + truncateTo<std::int64_t>(static_cast<double>(c) * static_cast<double>(length_) /
+                                             plot_.columns());
   }
 
   // A filled area from the lane's floor up to y(column), for every column

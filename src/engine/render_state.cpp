@@ -24,15 +24,15 @@ void prepareReverbs(const ReverbSettings& r, double rate, ReverbRuntime& reverb)
   reverb.tapRuns = r.masterFed() ? r.masterFedTap : r.tapInUse;
   reverb.recursiveRuns = r.masterFed() ? r.masterFedRecursive : r.recursiveInUse;
   if (reverb.tapRuns) {
-    if (auto problem = setupDiscreteReverb(reverb.tap, kBlockFrames, rate, r.tapRoom, r.taps,
-                                           r.p1, r.p2, r.p3))
+    if (auto problem = setupDiscreteReverb(reverb.tap, kBlockFrames, rate, r.tapRoom, r.taps, r.p1,
+                                           r.p2, r.p3))
       refuse(*problem);
     reverb.tapSend.allocate(kBlockFrames, false);  // cleared before every block
   }
   if (reverb.recursiveRuns) {
     reverb.recursive = std::make_unique<RecurseReverbState>();
-    if (auto problem = setupRecurseReverb(*reverb.recursive, rate, r.recursiveRoom, r.p1, r.p2,
-                                          r.p3, r.width))
+    if (auto problem =
+            setupRecurseReverb(*reverb.recursive, rate, r.recursiveRoom, r.p1, r.p2, r.p3, r.width))
       refuse(*problem);
     reverb.recursiveSend.allocate(kBlockFrames, false);
   }
@@ -65,7 +65,8 @@ void prepareSends(const RenderInputs& in, RenderState& s) {
   s.sendSlot.fill(-1);
   if (r.masterFed() || s.workers.size() < 2) return;
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
-    const bool sends = (r.recursiveInUse && r.recursiveSendOn[ch]) || (r.tapInUse && r.tapSendOn[ch]);
+    const bool sends =
+        (r.recursiveInUse && r.recursiveSendOn[ch]) || (r.tapInUse && r.tapSendOn[ch]);
     if (!s.wanted[ch] || !sends) continue;
     s.sendSlot[ch] = static_cast<int>(s.sendChannels.size());
     s.sendChannels.push_back(ch);
@@ -92,7 +93,8 @@ void groupChannels(const RenderInputs& in, RenderState& s, int threads) {
   std::vector<double> load(static_cast<std::size_t>(threads), 0.0);
   s.groups.assign(static_cast<std::size_t>(threads), {});
   for (const auto& [negativeCost, ch] : channels) {
-    const auto least = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    const auto least =
+        static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
     load[least] -= negativeCost;
     s.groups[least].push_back(ch);
   }
@@ -107,8 +109,7 @@ void groupChannels(const RenderInputs& in, RenderState& s, int threads) {
 void startThreads(int threads) {
   const CleanupSignalsHeld held;
 #pragma omp parallel num_threads(threads)
-  {
-  }
+  {}
 }
 
 void prepareWorkers(const RenderInputs& in, RenderState& s) {

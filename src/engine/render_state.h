@@ -63,8 +63,8 @@ struct Pair {
 struct ChannelWorker {
   Pair<std::int64_t> channel;
   Pair<double> work;
-  std::vector<std::int64_t> mono;                // a delay-panned channel's samples
-  std::vector<Pair<std::int64_t>> buses;         // by bus, one stretch each, when shared
+  std::vector<std::int64_t> mono;         // a delay-panned channel's samples
+  std::vector<Pair<std::int64_t>> buses;  // by bus, one stretch each, when shared
 };
 
 // The two reverbs: which run, their fixed geometry, their lines, the send
@@ -90,13 +90,13 @@ struct RenderState {
   AutomationState automation;
   std::vector<StripMemory> strips = std::vector<StripMemory>(kStripCount);  // by channel index
   std::array<StripOrder, kStripCount> order{};
-  std::map<long, std::vector<double>> curves;      // compressor curves by length
-  std::array<bool, kMaxTracks + 1> wanted{};       // still to be read
-  std::array<bool, kStripCount> hasProcessor{};    // by channel index
+  std::map<long, std::vector<double>> curves;    // compressor curves by length
+  std::array<bool, kMaxTracks + 1> wanted{};     // still to be read
+  std::array<bool, kStripCount> hasProcessor{};  // by channel index
   std::array<bool, kMaxTracks + 1> delayPanned{};
-  std::vector<DelayPanChannel> delayPan;           // by track channel, when any is delay-panned
-  std::array<int, kMaxTracks + 1> sendSlot{};      // index into sendStretches, -1 none
-  bool masterProcessing = false;                   // strip, reverbs or effects gain on the master
+  std::vector<DelayPanChannel> delayPan;       // by track channel, when any is delay-panned
+  std::array<int, kMaxTracks + 1> sendSlot{};  // index into sendStretches, -1 none
+  bool masterProcessing = false;               // strip, reverbs or effects gain on the master
   ReverbRuntime reverb;
   MasterOutput master;
   std::array<std::unique_ptr<StemOutput>, kStemSlots> stems;  // null: no such stem
@@ -107,8 +107,8 @@ struct RenderState {
   // (added in channel order once every thread is done); which channels read
   // short in the current block.
   std::vector<ChannelWorker> workers;
-  std::vector<std::vector<int>> groups;           // each worker's channels, in order
-  std::unique_ptr<std::mutex[]> stretchLocks;     // one per stretch of a block
+  std::vector<std::vector<int>> groups;        // each worker's channels, in order
+  std::unique_ptr<std::mutex[]> stretchLocks;  // one per stretch of a block
   std::vector<int> sendChannels;
   std::vector<Pair<std::int64_t>> sendStretches;
   std::array<bool, kMaxTracks + 1> readShort{};

@@ -145,8 +145,8 @@ std::string statisticsText(const ReportInputs& in) {
   if (m.target.set) appendTarget(text, m.target, m.loudness);
   if (m.dither) appendf(text, "Dither seed: %u\n", m.ditherSeed);
   for (const ConvertedSource& c : in.converted)
-    appendf(text, "Rate converted: channel %i, %s, from %u Hz to %u Hz\n", c.channel, c.name.c_str(), c.rate,
-            in.sampleRate);
+    appendf(text, "Rate converted: channel %i, %s, from %u Hz to %u Hz\n", c.channel,
+            c.name.c_str(), c.rate, in.sampleRate);
   return text;
 }
 

@@ -16,26 +16,26 @@ namespace sorvan {
 // A loudness target and what the measuring pass made of it.
 struct TargetOutcome {
   bool set = false;
-  double lufs = 0;              // asked for
-  double ceiling = -1;          // dBTP
-  bool measured = false;        // the master had a measurable loudness
-  double masterLufs = 0;        // the master before the gain
+  double lufs = 0;        // asked for
+  double ceiling = -1;    // dBTP
+  bool measured = false;  // the master had a measurable loudness
+  double masterLufs = 0;  // the master before the gain
   double masterTruePeakDb = 0;
-  double gainDb = 0;            // applied to the output (and the stems)
-  bool heldByCeiling = false;   // the ceiling, not the loudness, set the gain
+  double gainDb = 0;           // applied to the output (and the stems)
+  bool heldByCeiling = false;  // the ceiling, not the loudness, set the gain
 };
 
 // Everything the meters of a render leave behind.
 struct MixMeters {
   std::array<double, kPeakSlots> peakL{};  // post-fader peaks in bus scale
   std::array<double, kPeakSlots> peakR{};
-  std::array<int, kStripCount> clip{};     // strip left its scale after processing
+  std::array<int, kStripCount> clip{};  // strip left its scale after processing
   OutputMeters output;
-  bool recursiveReverb = false;            // in use, fed by sends
+  bool recursiveReverb = false;  // in use, fed by sends
   bool tapReverb = false;
   bool masterFedRecursive = false;
   bool masterFedTap = false;
-  LoudnessResult loudness;   // of the output
+  LoudnessResult loudness;  // of the output
   TargetOutcome target;
   bool floatOutput = false;  // 32-bit float: metered in 24-bit units, nothing limited
   bool dither = false;

@@ -10,10 +10,10 @@
 namespace sorvan {
 
 struct SourceChannel {
-  bool wanted = false;       // read and mixed
-  int channels = 0;          // 1 or 2 are mixed
-  std::int64_t start = 0;    // song position of the first frame
-  std::int64_t length = 0;   // frames
+  bool wanted = false;      // read and mixed
+  int channels = 0;         // 1 or 2 are mixed
+  std::int64_t start = 0;   // song position of the first frame
+  std::int64_t length = 0;  // frames
 };
 
 // How the output is written: integer PCM WAVE (the mix as it always was),
@@ -36,9 +36,9 @@ struct RenderPlan {
   int tapMode = 0;  // 0 none, 1 reverb send, 2 reverb return
   int threads = 1;  // threads the render may use
   OutputFormat format = OutputFormat::kWave;
-  bool stems = false;        // write each bus as it enters the master sum
-  double outputGain = 1.0;   // static gain before dither (a loudness target)
-  bool measuring = false;    // a pass that only measures the master, writing nothing
+  bool stems = false;       // write each bus as it enters the master sum
+  double outputGain = 1.0;  // static gain before dither (a loudness target)
+  bool measuring = false;   // a pass that only measures the master, writing nothing
 };
 
 }  // namespace sorvan

@@ -77,7 +77,8 @@ void runStrip(const StripChannelSettings& settings, const StripOrder& order, Str
       ChainFilter chain[kMaxChainFilters];
       int count = 0;
       for (; k < order.count && isFilter(order.processor[static_cast<std::size_t>(k)]); ++k)
-        chain[count++] = chainFilter(order.processor[static_cast<std::size_t>(k)], settings, memory);
+        chain[count++] =
+            chainFilter(order.processor[static_cast<std::size_t>(k)], settings, memory);
       runFilterChain(chain, count, n, left, right);
       continue;
     }

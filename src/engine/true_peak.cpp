@@ -50,8 +50,8 @@ typedef float SingleLanes __attribute__((vector_size(4 * sizeof(float))));
 
 // The largest |(float) sum| of one phase over n outputs (n a multiple of 4;
 // the inputs past n read as zero and their outputs are not counted).
-SORVAN_ALSO_AVX2 double phasePeak(
-    const double* x, long n, const double* coeff, const int* back, int taps, double peak) {
+SORVAN_ALSO_AVX2 double phasePeak(const double* x, long n, const double* coeff, const int* back,
+                                  int taps, double peak) {
   Lanes most = {peak, peak, peak, peak};
   for (long i = 0; i < n; i += 4) {
     Lanes sum = {0.0, 0.0, 0.0, 0.0};

@@ -45,8 +45,7 @@ BiquadCoefficients eqSection(int section, double freqHz, double gainDb, double q
 void runBiquad(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left, double* right);
 
 // One EQ section of one strip over one block, in place.
-inline void EQ(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left,
-               double* right) {
+inline void EQ(const BiquadCoefficients& k, BiquadMemory& m, long n, double* left, double* right) {
   runBiquad(k, m, n, left, right);
 }
 

@@ -54,8 +54,8 @@ SORVAN_INLINE Sides filterSample(const ChainCoefficients& k, ChainState& st, Sid
 // filter f - 1 finished in the step before. At the edges some filters have
 // no sample to take.
 template <int N, bool kEdge>
-SORVAN_INLINE void skewedStep(const ChainCoefficients* k, ChainState* st, Sides* handed,
-                              long step, long m, double* l, double* r) {
+SORVAN_INLINE void skewedStep(const ChainCoefficients* k, ChainState* st, Sides* handed, long step,
+                              long m, double* l, double* r) {
 #pragma GCC unroll 8
   for (int f = N - 1; f >= 0; --f) {
     const long j = step - f;
@@ -86,10 +86,8 @@ SORVAN_INLINE void runSkewed(const ChainCoefficients* k, ChainState* st, long m,
 
 }  // namespace
 
-SORVAN_ALSO_AVX2 void runFilterChain(const ChainFilter* filters,
-                                                                      int count, long n,
-                                                                      double* left,
-                                                                      double* right) {
+SORVAN_ALSO_AVX2 void runFilterChain(const ChainFilter* filters, int count, long n, double* left,
+                                     double* right) {
   if (n <= 0 || count <= 0) return;
   // Until every filter has seen its seeding samples (one for the high-pass,
   // two for a section), the first samples go through the filters one by one.
@@ -135,13 +133,27 @@ SORVAN_ALSO_AVX2 void runFilterChain(const ChainFilter* filters,
   double* l = left + head;
   double* r = right + head;
   switch (count) {
-    case 1: runSkewed<1>(k, s, m, l, r); break;
-    case 2: runSkewed<2>(k, s, m, l, r); break;
-    case 3: runSkewed<3>(k, s, m, l, r); break;
-    case 4: runSkewed<4>(k, s, m, l, r); break;
-    case 5: runSkewed<5>(k, s, m, l, r); break;
-    case 6: runSkewed<6>(k, s, m, l, r); break;
-    default: runSkewed<7>(k, s, m, l, r); break;
+    case 1:
+      runSkewed<1>(k, s, m, l, r);
+      break;
+    case 2:
+      runSkewed<2>(k, s, m, l, r);
+      break;
+    case 3:
+      runSkewed<3>(k, s, m, l, r);
+      break;
+    case 4:
+      runSkewed<4>(k, s, m, l, r);
+      break;
+    case 5:
+      runSkewed<5>(k, s, m, l, r);
+      break;
+    case 6:
+      runSkewed<6>(k, s, m, l, r);
+      break;
+    default:
+      runSkewed<7>(k, s, m, l, r);
+      break;
   }
   for (int f = 0; f < count; ++f) {
     const ChainFilter& c = filters[f];

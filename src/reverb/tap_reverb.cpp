@@ -1,7 +1,6 @@
 #include "reverb/tap_reverb.h"
 
 #include <algorithm>
-
 #include <cstdio>
 
 #include "base/numeric.h"
@@ -28,8 +27,7 @@ inline void addTap(std::int64_t* ret, std::int64_t* spill, long n, std::int64_t 
 }  // namespace
 
 std::optional<std::string> setupDiscreteReverb(TapReverbState& state, long bufferLength, double SR,
-                                               float room, int taps, float p1, float p2,
-                                               float p3) {
+                                               float room, int taps, float p1, float p2, float p3) {
   taps = std::clamp(taps, 1, kMaxTapOrders);
   state.taps = taps;
 
@@ -97,7 +95,6 @@ std::optional<std::string> setupDiscreteReverb(TapReverbState& state, long buffe
 void DiscreteReverb(const TapReverbState& state, long n, const double* sendL, const double* sendR,
                     std::int64_t* spillL, std::int64_t* spillR, std::int64_t* returnL,
                     std::int64_t* returnR) {
-
   const int orders = state.taps;
   std::array<double, kMaxTapOrders> tapoutL{};
   std::array<double, kMaxTapOrders> tapoutR{};

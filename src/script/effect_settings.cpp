@@ -82,13 +82,13 @@ void readCompressors(const EffectInputs& in, StripSettings& s) {
                      strip.rms = readSwitched(in, index, f);
                    });
   if (in.verbosity == 3) sayLine("\tReading NLC compressor settings...");
-  readStripKeyword(in, "nlc", 4, s, kNonLinComp,
-                   [&](StripChannelSettings& strip, int index, const double* f) {
-                     double ratio = f[3];
-                     checkValD(ratio, check_mode::kRatio, in.sampleRate);
-                     strip.nlc = nonLinComp(thresholdSamples(f[1], in.percent, index),
-                                            truncateTo<long>(f[2]), ratio);
-                   });
+  readStripKeyword(
+      in, "nlc", 4, s, kNonLinComp, [&](StripChannelSettings& strip, int index, const double* f) {
+        double ratio = f[3];
+        checkValD(ratio, check_mode::kRatio, in.sampleRate);
+        strip.nlc =
+            nonLinComp(thresholdSamples(f[1], in.percent, index), truncateTo<long>(f[2]), ratio);
+      });
   readStripKeyword(in, "lim", 2, s, kLimiter,
                    [&](StripChannelSettings& strip, int index, const double* f) {
                      strip.lim.thresh = thresholdSamples(f[1], in.percent, index);
@@ -105,15 +105,14 @@ void readFilters(const EffectInputs& in, StripSettings& s) {
                      strip.hpf = highPassCoefficients(cutoffHz, rate);
                    });
   auto section = [&](const char* keyword, Processor processor, int number) {
-    readStripKeyword(in, keyword, 4, s, processor,
-                     [&](StripChannelSettings& strip, int, const double* f) {
-                       double freqHz = f[1], gainDb = f[2], q = f[3];
-                       checkValD(freqHz, check_mode::kFrequency, rate);
-                       checkValD(gainDb, check_mode::kGain, rate);
-                       checkValD(q, check_mode::kQ, rate);
-                       strip.eq[static_cast<std::size_t>(number)] =
-                           eqSection(number, freqHz, gainDb, q, rate);
-                     });
+    readStripKeyword(
+        in, keyword, 4, s, processor, [&](StripChannelSettings& strip, int, const double* f) {
+          double freqHz = f[1], gainDb = f[2], q = f[3];
+          checkValD(freqHz, check_mode::kFrequency, rate);
+          checkValD(gainDb, check_mode::kGain, rate);
+          checkValD(q, check_mode::kQ, rate);
+          strip.eq[static_cast<std::size_t>(number)] = eqSection(number, freqHz, gainDb, q, rate);
+        });
   };
   if (in.verbosity == 3) sayLine("\tReading band 1-4 EQ settings...");
   section("band1", kBand1, kEqBand1);
@@ -166,9 +165,9 @@ void forEachEntry(std::string_view section, const char* keyword, Read read) {
 
 // One of the two send filters as the reader knows it.
 struct SendFilter {
-  const char* name;        // as the messages say it
+  const char* name;  // as the messages say it
   double minHz, maxHz;
-  const char* atNyquist;   // what a corner at or above half the rate does
+  const char* atNyquist;  // what a corner at or above half the rate does
   BiquadCoefficients (*coefficients)(double hz, double sampleRate);
 };
 
@@ -218,13 +217,13 @@ void readReverbEntries(const EffectInputs& in, ReverbSettings& r) {
   });
   forEachEntry(text, "width", [&](Tokenizer& tok) { r.width = nextSingle(tok, Tokenizer::kLine); });
   forEachEntry(text, "rhp", [&](Tokenizer& tok) {
-    r.eq.highPass = sendFilter(kSendHighPass, nextReal(tok, Tokenizer::kLine), in.sampleRate,
-                               r.eq.highPassHz);
+    r.eq.highPass =
+        sendFilter(kSendHighPass, nextReal(tok, Tokenizer::kLine), in.sampleRate, r.eq.highPassHz);
     r.eq.highPassOn = 1;
   });
   forEachEntry(text, "rlp", [&](Tokenizer& tok) {
-    r.eq.lowPass = sendFilter(kSendLowPass, nextReal(tok, Tokenizer::kLine), in.sampleRate,
-                              r.eq.lowPassHz);
+    r.eq.lowPass =
+        sendFilter(kSendLowPass, nextReal(tok, Tokenizer::kLine), in.sampleRate, r.eq.lowPassHz);
     r.eq.lowPassOn = 1;
   });
 }

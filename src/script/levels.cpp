@@ -35,7 +35,8 @@ void scaleLevels(FaderTable& table, double ratio) {
 }
 
 void scaleTrackChannels(LevelTables& tables, double ratio) {
-  for (int c = 1; c <= kMaxTracks; ++c) scaleLevels(tables.faders[static_cast<std::size_t>(c)], ratio);
+  for (int c = 1; c <= kMaxTracks; ++c)
+    scaleLevels(tables.faders[static_cast<std::size_t>(c)], ratio);
 }
 
 // The entry that "rmp", "shape" and "ofs" apply to.

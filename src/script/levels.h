@@ -38,15 +38,15 @@ struct LevelTables {
   std::vector<FaderTable> faders = std::vector<FaderTable>(kLevelSlots);
   std::vector<FaderTable> vcas = std::vector<FaderTable>(kVcaSlots);
 
-  bool masterVolume = false;                    // master entries written with "M"
-  std::array<bool, kBusCount> submixVolume{};   // submixes 1..8 with entries
-  std::array<int, kLevelSlots> panPosition{};   // -100 left .. +100 right
+  bool masterVolume = false;                   // master entries written with "M"
+  std::array<bool, kBusCount> submixVolume{};  // submixes 1..8 with entries
+  std::array<int, kLevelSlots> panPosition{};  // -100 left .. +100 right
   std::array<std::int64_t, kLevelSlots> polarity = filledArray<std::int64_t, kLevelSlots>(1);
   std::array<double, kLevelSlots> trim = filledArray<double, kLevelSlots>(1.0);
   std::array<bool, kLevelSlots> trimOn{};
   // Multiplies a strip's signal after its processors, before its fader.
   std::array<double, kLevelSlots> effectsGain = filledArray<double, kLevelSlots>(1.0);
-  bool masterStripUsed = false;                 // "fxg" addressed the master
+  bool masterStripUsed = false;  // "fxg" addressed the master
   // Single precision: they multiply the fader level in single precision.
   std::array<float, kLevelSlots> panGainL = filledArray<float, kLevelSlots>(1.0f);
   std::array<float, kLevelSlots> panGainR = filledArray<float, kLevelSlots>(1.0f);
@@ -54,7 +54,7 @@ struct LevelTables {
   // is placed by delay rather than by pan gains.
   std::array<int, kMaxTracks + 1> delayPanPosition{};
   std::array<bool, kMaxTracks + 1> delayPanned{};
-  float panLaw = 3.0f;                          // centre attenuation of mono channels, dB
+  float panLaw = 3.0f;  // centre attenuation of mono channels, dB
 };
 
 struct LevelSettings {

@@ -81,8 +81,8 @@ void readRouting(std::string_view faderSection, int trackCount, ChannelActive& c
 
   forEachSubmixEntry(faderSection, "submu", [&](std::size_t s) { routing.busActive[s] = 0; });
   forEachSubmixEntry(faderSection, "subso", [&](std::size_t s) { routing.solo[s] = 1; });
-  const bool anySolo = std::any_of(routing.solo.begin(), routing.solo.end(),
-                                   [](int flag) { return flag != 0; });
+  const bool anySolo =
+      std::any_of(routing.solo.begin(), routing.solo.end(), [](int flag) { return flag != 0; });
   if (anySolo) {
     for (std::size_t s = 1; s <= kSubmixCount; ++s) {
       if (!routing.solo[s]) routing.busActive[s] = 0;

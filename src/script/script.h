@@ -15,17 +15,17 @@
 namespace sorvan {
 
 struct ScriptInputs {
-  std::string_view faderSection;   // fader file section, spaces already removed
-  std::string_view prefsSection;   // preferences section ("tfields", "offset", "pan")
+  std::string_view faderSection;  // fader file section, spaces already removed
+  std::string_view prefsSection;  // preferences section ("tfields", "offset", "pan")
   double sampleRate = 44100.0;
   std::int64_t songLength = 0;
-  std::int64_t renderStart = 0;    // first rendered sample
-  bool preview = false;            // "offset xlink" follows the render start only in preview
-  int trackCount = 0;              // number of track lines, at most 127
+  std::int64_t renderStart = 0;  // first rendered sample
+  bool preview = false;          // "offset xlink" follows the render start only in preview
+  int trackCount = 0;            // number of track lines, at most 127
   int verbosity = 2;
-  bool percent = false;            // "v=percent"
-  bool tempo = false;              // "tempo"
-  double dbps = 0.0;               // "dbps"; 0 or below means 192
+  bool percent = false;                              // "v=percent"
+  bool tempo = false;                                // "tempo"
+  double dbps = 0.0;                                 // "dbps"; 0 or below means 192
   std::array<int, kMaxTracks + 1> sourceChannels{};  // 1 mono, 2 stereo, 0 no source
 };
 

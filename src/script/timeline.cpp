@@ -29,8 +29,7 @@ std::int64_t readAutomationOffset(std::string_view prefsSection, double sampleRa
   return offset;
 }
 
-void buildTempoMap(std::string_view faderSection, double sampleRate, int verbosity,
-                   TempoMap& map) {
+void buildTempoMap(std::string_view faderSection, double sampleRate, int verbosity, TempoMap& map) {
   if (verbosity == 2) sayLine("Constructing tempo map...");
   map.count = 0;
   int entryNumber = 0;
@@ -118,9 +117,9 @@ std::int64_t tempoToSamples(const TempoMap& map, const TimeFields& when, std::in
   const double samplesPerBeat = segment.samplesPerBeat;
 
   const float barsInto = bar - static_cast<float>(barsPassed) - 1.0f;
-  std::int64_t position = truncateTo<std::int64_t>(
-      static_cast<double>(barsInto) * samplesPerBeat * segment.beatsPerBar +
-      static_cast<double>(samplesPassed));
+  std::int64_t position = truncateTo<std::int64_t>(static_cast<double>(barsInto) * samplesPerBeat *
+                                                       segment.beatsPerBar +
+                                                   static_cast<double>(samplesPassed));
   if (beat > 0.0f) {
     position = truncateTo<std::int64_t>(static_cast<double>(beat - 1.0f) * samplesPerBeat +
                                         static_cast<double>(position));
@@ -156,8 +155,7 @@ void readTimeEntry(Tokenizer& tok, TimeCursor& cursor) {
 void readTimeIncrement(Tokenizer& tok, TimeCursor& cursor) {
   const double seconds = nextReal(tok, Tokenizer::kLine);
   const double rate = static_cast<float>(cursor.sampleRate);
-  cursor.position =
-      truncateTo<std::int64_t>(rate * seconds + static_cast<double>(cursor.position));
+  cursor.position = truncateTo<std::int64_t>(rate * seconds + static_cast<double>(cursor.position));
 }
 
 }  // namespace sorvan

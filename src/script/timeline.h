@@ -16,8 +16,8 @@ namespace sorvan {
 struct TempoSegment {
   double samplesPerBeat = 0.0;
   int beatsPerBar = 0;
-  int bars = 0;              // how many bars the segment lasts
-  std::int64_t length = 0;   // bars x samples per beat x beats per bar, truncated
+  int bars = 0;             // how many bars the segment lasts
+  std::int64_t length = 0;  // bars x samples per beat x beats per bar, truncated
 };
 
 struct TempoMap {
@@ -51,7 +51,7 @@ struct TimeCursor {
   const TempoMap* tempoMap = nullptr;  // required in tempo mode
   std::int64_t offset = 0;             // automation offset
   std::int64_t position = 0;
-  int entryCount = 0;                  // "t" entries read so far
+  int entryCount = 0;  // "t" entries read so far
 };
 
 // "t": reads the time fields and moves the cursor. A position beyond the song

@@ -8,10 +8,12 @@ namespace sorvan {
 void checkValL(std::int64_t& value, int mode, double sampleRate) {
   if (mode == check_mode::kAttack) {
     if (value < 1) value = 1;
-    if (static_cast<double>(value) > 2.0 * sampleRate) value = truncateTo<std::int64_t>(2.0 * sampleRate);
+    if (static_cast<double>(value) > 2.0 * sampleRate)
+      value = truncateTo<std::int64_t>(2.0 * sampleRate);
   } else if (mode == check_mode::kRelease) {
     if (value <= 9) value = 10;
-    if (static_cast<double>(value) > 5.0 * sampleRate) value = truncateTo<std::int64_t>(5.0 * sampleRate);
+    if (static_cast<double>(value) > 5.0 * sampleRate)
+      value = truncateTo<std::int64_t>(5.0 * sampleRate);
   }
 }
 

@@ -15,7 +15,7 @@ inline constexpr int kFrequency = 20;
 inline constexpr int kGain = 21;
 inline constexpr int kQ = 22;
 inline constexpr int kPercent = 100;
-inline constexpr int kDb = 0;      // CheckFader, CheckThresh, CheckSndRtn
+inline constexpr int kDb = 0;  // CheckFader, CheckThresh, CheckSndRtn
 inline constexpr int kPercentLevel = 1;
 }  // namespace check_mode
 

@@ -1,12 +1,12 @@
 #include "wave/header.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "base/messages.h"
 

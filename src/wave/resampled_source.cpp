@@ -71,8 +71,8 @@ ResampledSource::ResampledSource(std::unique_ptr<SampleSource> inner, int channe
   // a single thread keeps every result the same from run to run.
   const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
   soxr_error_t error = nullptr;
-  converter_.reset(soxr_create(from, to, static_cast<unsigned>(channels_), &error, &io, &quality,
-                               &runtime));
+  converter_.reset(
+      soxr_create(from, to, static_cast<unsigned>(channels_), &error, &io, &quality, &runtime));
   if (error) converter_.reset();
   if (!converter_) length_ = 0;
 }
@@ -112,7 +112,8 @@ bool ResampledSource::restartAt(std::int64_t first) {
 
 void ResampledSource::refill() {
   inputAt_ = inputFrames_ = 0;
-  const long want = static_cast<long>(std::min<std::int64_t>(kChunkFrames, innerFrames_ - innerNext_));
+  const long want =
+      static_cast<long>(std::min<std::int64_t>(kChunkFrames, innerFrames_ - innerNext_));
   if (want <= 0) {
     innerEnded_ = true;
     return;
@@ -143,7 +144,8 @@ bool ResampledSource::produce() {
     // No input pointer tells the converter that the input has ended, and it
     // gives out what its filter still holds.
     const bool ending = pending == 0 && innerEnded_;
-    const double* in = ending ? nullptr : input_.data() + inputAt_ * static_cast<std::size_t>(channels_);
+    const double* in =
+        ending ? nullptr : input_.data() + inputAt_ * static_cast<std::size_t>(channels_);
     std::size_t used = 0, made = 0;
     const soxr_error_t error = soxr_process(converter_.get(), in, pending, &used, output_.data(),
                                             static_cast<std::size_t>(kChunkFrames), &made);

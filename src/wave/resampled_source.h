@@ -59,17 +59,17 @@ class ResampledSource final : public SampleSource {
   std::unique_ptr<soxr, Deleter> converter_;
   int channels_;
   std::int64_t innerFrames_;
-  std::int64_t length_;  // frames at the session rate
+  std::int64_t length_;                // frames at the session rate
   std::int64_t periodIn_, periodOut_;  // rates over their common divisor
-  std::int64_t next_ = -1;           // the output frame the next read continues at
-  std::int64_t innerNext_ = 0;       // the inner frame the next refill reads
-  bool innerEnded_ = false;          // every inner frame has gone in (or the inner read short)
-  bool innerShort_ = false;          // the inner source delivered less than it promised
-  bool flushed_ = false;             // the converter was told the input ended and has run dry
-  std::int64_t dry_ = INT64_MAX;     // where a short inner source left the output: nothing follows
-  bool used_ = false;                // the converter has been fed since it was made or cleared
+  std::int64_t next_ = -1;             // the output frame the next read continues at
+  std::int64_t innerNext_ = 0;         // the inner frame the next refill reads
+  bool innerEnded_ = false;            // every inner frame has gone in (or the inner read short)
+  bool innerShort_ = false;            // the inner source delivered less than it promised
+  bool flushed_ = false;               // the converter was told the input ended and has run dry
+  std::int64_t dry_ = INT64_MAX;  // where a short inner source left the output: nothing follows
+  bool used_ = false;             // the converter has been fed since it was made or cleared
   std::vector<std::int64_t> innerLeft_, innerRight_;
-  std::vector<double> input_;   // interleaved, on the +-1.0 scale
+  std::vector<double> input_;  // interleaved, on the +-1.0 scale
   std::size_t inputAt_ = 0, inputFrames_ = 0;
   std::vector<double> output_;  // interleaved
   std::size_t outputAt_ = 0, outputFrames_ = 0;

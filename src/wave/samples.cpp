@@ -77,19 +77,13 @@ inline __attribute__((always_inline)) void decodePcm(const unsigned char* bytes,
 }
 
 // Compiled for AVX2 as well, where the processor has it.
-SORVAN_ALSO_AVX2 void decodePcm16(const unsigned char* bytes,
-                                                                   int channels,
-                                                                   std::int64_t* left,
-                                                                   std::int64_t* right,
-                                                                   long frames) {
+SORVAN_ALSO_AVX2 void decodePcm16(const unsigned char* bytes, int channels, std::int64_t* left,
+                                  std::int64_t* right, long frames) {
   decodePcm<2, pcm16At>(bytes, channels, left, right, frames);
 }
 
-SORVAN_ALSO_AVX2 void decodePcm24(const unsigned char* bytes,
-                                                                   int channels,
-                                                                   std::int64_t* left,
-                                                                   std::int64_t* right,
-                                                                   long frames) {
+SORVAN_ALSO_AVX2 void decodePcm24(const unsigned char* bytes, int channels, std::int64_t* left,
+                                  std::int64_t* right, long frames) {
   decodePcm<3, pcm24At>(bytes, channels, left, right, frames);
 }
 

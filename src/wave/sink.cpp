@@ -1,10 +1,10 @@
 #include "wave/sink.h"
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include <sndfile.h>
 
 #include "base/limits.h"
 #include "wave/header.h"
@@ -146,9 +146,7 @@ FlacFileSink::FlacFileSink(const std::string& path, const WaveFormat& format,
     if (written != static_cast<std::size_t>(count)) self->library_->note();
     return static_cast<sf_count_t>(written);
   };
-  io.tell = [](void* user) -> sf_count_t {
-    return static_cast<FlacFileSink*>(user)->file_.tell();
-  };
+  io.tell = [](void* user) -> sf_count_t { return static_cast<FlacFileSink*>(user)->file_.tell(); };
   SF_INFO info{};
   info.samplerate = static_cast<int>(format.sampleRate);
   info.channels = format.channels;
@@ -194,8 +192,8 @@ void FlacFileSink::finish() {
     library_->handle = nullptr;
     const int status = sf_close(handle);
     if (status != 0 || library_->error) {
-      const std::string reason = library_->error ? std::strerror(library_->error)
-                                                 : std::string(sf_error_number(status));
+      const std::string reason =
+          library_->error ? std::strerror(library_->error) : std::string(sf_error_number(status));
       file_.fail(reason);
     }
   }

@@ -19,8 +19,8 @@ enum class SampleEncoding { kPcm, kFloat, kFlac };
 
 struct WaveFormat {
   std::uint32_t sampleRate = 0;
-  int bits = 24;      // 16 or 24: the word size (float is always 32-bit)
-  int channels = 2;   // 1 or 2
+  int bits = 24;            // 16 or 24: the word size (float is always 32-bit)
+  int channels = 2;         // 1 or 2
   std::int64_t frames = 0;  // what the header announces
   SampleEncoding encoding = SampleEncoding::kPcm;
 };

@@ -222,8 +222,7 @@ long SndfileSource::decode(long frames, std::int64_t* left, std::int64_t* right)
   return got;
 }
 
-long SndfileSource::read(std::int64_t first, long count, std::int64_t* left,
-                         std::int64_t* right) {
+long SndfileSource::read(std::int64_t first, long count, std::int64_t* left, std::int64_t* right) {
   if (!file_ || count <= 0 || first < 0 || first >= end_) return 0;
   if (first != position_ && !seekTo(first)) {
     end_ = first;

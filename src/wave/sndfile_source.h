@@ -52,9 +52,9 @@ class SndfileSource final : public SampleSource {
   std::string path_;
   std::unique_ptr<SNDFILE, Closer> file_;
   int channels_ = 0;
-  bool floating_ = false;           // decoded as doubles rather than integer words
-  std::int64_t position_ = 0;       // the frame the next decode delivers
-  std::int64_t end_ = INT64_MAX;    // where a read came up short: nothing follows
+  bool floating_ = false;         // decoded as doubles rather than integer words
+  std::int64_t position_ = 0;     // the frame the next decode delivers
+  std::int64_t end_ = INT64_MAX;  // where a read came up short: nothing follows
   bool warned_ = false;
   std::vector<std::int32_t> words_;  // one chunk of interleaved frames, allocated once
   std::vector<double> values_;

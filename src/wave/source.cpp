@@ -1,11 +1,11 @@
 #include "wave/source.h"
 
-#include <algorithm>
-#include <cerrno>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "base/messages.h"
 #include "wave/samples.h"
@@ -55,8 +55,7 @@ std::size_t WaveFileSource::readAt(unsigned char* into, std::size_t bytes, std::
   return done;
 }
 
-long WaveFileSource::read(std::int64_t first, long count, std::int64_t* left,
-                          std::int64_t* right) {
+long WaveFileSource::read(std::int64_t first, long count, std::int64_t* left, std::int64_t* right) {
   const long frameBytes = static_cast<long>(bytesPerSample_) * channels_;
   if (count <= 0 || frameBytes <= 0 || channels_ > 2) return 0;
   const long chunkFrames = static_cast<long>(kChunkBytes) / frameBytes;
@@ -93,7 +92,8 @@ std::int64_t MemorySource::frames() const {
 }
 
 long MemorySource::read(std::int64_t first, long count, std::int64_t* left, std::int64_t* right) {
-  const std::int64_t available = std::max<std::int64_t>(0, frames() - std::max<std::int64_t>(first, 0));
+  const std::int64_t available =
+      std::max<std::int64_t>(0, frames() - std::max<std::int64_t>(first, 0));
   const long n = static_cast<long>(std::min<std::int64_t>(count, available));
   const std::int64_t* from = samples_.data() + first * channels_;
   for (long i = 0; i < n; ++i) {

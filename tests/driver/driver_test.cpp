@@ -69,10 +69,14 @@ TEST(PreferencesTest, DeliveryKeywords) {
   const struct {
     const char* line;
     std::optional<std::pair<double, double>> target;
-  } cases[] = {{"-14", std::pair(-14.0, -1.0)},         {"-23\t-2", std::pair(-23.0, -2.0)},
-               {"-16.5\t\t0", std::pair(-16.5, 0.0)}, {"3", std::nullopt},
-               {"-14\t1", std::nullopt},               {"-80", std::nullopt},
-               {"loud", std::nullopt},                   {"-14\t-21", std::nullopt}};
+  } cases[] = {{"-14", std::pair(-14.0, -1.0)},
+               {"-23\t-2", std::pair(-23.0, -2.0)},
+               {"-16.5\t\t0", std::pair(-16.5, 0.0)},
+               {"3", std::nullopt},
+               {"-14\t1", std::nullopt},
+               {"-80", std::nullopt},
+               {"loud", std::nullopt},
+               {"-14\t-21", std::nullopt}};
   for (const auto& c : cases) {
     const auto target = parseTarget(c.line);
     EXPECT_EQ(target.has_value(), c.target.has_value()) << c.line;

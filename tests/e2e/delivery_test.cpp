@@ -11,12 +11,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "e2e/render_support.h"
 #include "e2e/session.h"
@@ -72,7 +71,8 @@ TEST(DeliveryStems, SumToTheMixWithinTheDitherAndOnlyWatch) {
       ASSERT_EQ(stems.back().words.size(), mix.words.size()) << name;
     }
     // Each file is within its own dither and truncation of the exact value.
-    const std::int64_t bound = 2 * (1 + static_cast<std::int64_t>(stems.size())) * (c.bits == 16 ? 2 : 1);
+    const std::int64_t bound =
+        2 * (1 + static_cast<std::int64_t>(stems.size())) * (c.bits == 16 ? 2 : 1);
     std::int64_t worst = 0, loud = 0;
     for (std::size_t i = 0; i < mix.words.size(); ++i) {
       std::int64_t sum = 0;
@@ -131,8 +131,9 @@ TEST(DeliveryFormats, FloatKeepsWhatLiesBeyondFullScale) {
   const std::string stats = s.read("stats_song.txt");
   EXPECT_TRUE(contains(stats, "\nPeak Out L = 3.") && contains(stats, "Main Out Left Over!"))
       << stats;
-  EXPECT_TRUE(contains(stats, "\nFloat output: the values above full scale are kept as they are, "
-                              "not limited\nLoudness: "))
+  EXPECT_TRUE(contains(stats,
+                       "\nFloat output: the values above full scale are kept as they are, "
+                       "not limited\nLoudness: "))
       << stats;
   EXPECT_FALSE(contains(stats, "Dither seed")) << "float output is not dithered";
 }
@@ -225,8 +226,8 @@ TEST(DeliveryTarget, LandsWithinATenthOfALoudnessUnitByAnIndependentMeter) {
 std::vector<double> numbersOf(const std::string& text) {
   std::vector<double> numbers;
   const std::regex number(R"(-?[0-9]+\.[0-9]+)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator();
-       ++it)
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), number);
+       it != std::sregex_iterator(); ++it)
     numbers.push_back(std::stod(it->str()));
   return numbers;
 }
@@ -242,9 +243,10 @@ TEST(DeliveryJson, HoldsEveryNumberOfTheTextReport) {
   Session s;
   makeGroupedSong(s);
   s.sox("-n -r 48000 -b 24 -c 2 hot.wav synth 1 square 100 gain -1");
-  s.files("begin\na a.wav +\nm m.wav +\nb b.wav +\ngone gone.wav +\nh hot.wav +\nend\n", "",
-          "begin\npre\toff\nverbo\t0\nbakdir\trep/\nditherr\t1\ndither\t9\nseed\t3\nplot\njson\ton\n"
-          "end\n");
+  s.files(
+      "begin\na a.wav +\nm m.wav +\nb b.wav +\ngone gone.wav +\nh hot.wav +\nend\n", "",
+      "begin\npre\toff\nverbo\t0\nbakdir\trep/\nditherr\t1\ndither\t9\nseed\t3\nplot\njson\ton\n"
+      "end\n");
   s.write("faders.txt",
           "begin\nsong\nsub\t1\t2\nsub\t2\t3\nt\t0\t0\t0\nv\t1\t-2\nv\t2\t0\nv\t3\t-1\nv\t5\t12\n"
           "v\tG\t1\t-3\nv\tG\t2\t0\nrev\t1\t-6\nrtn\t-3\t60\nfxg\t5\t6\nhp\t5\t20\nend\n");
@@ -311,15 +313,16 @@ TEST(DeliveryJson, HoldsEveryNumberOfTheTextReport) {
   const std::vector<std::string> expected = {
       "prefs.txt:5: \"ditherr\" is not a prefs.txt keyword (did you mean dither?), so the line "
       "does nothing",
-      "Cannot find file in track list called gone.wav!!",
-      "Dither is set out of range (0-8)"};
+      "Cannot find file in track list called gone.wav!!", "Dither is set out of range (0-8)"};
   for (const std::string& w : expected)
     EXPECT_NE(std::find(warnings.begin(), warnings.end(), w), warnings.end()) << json(warnings);
   for (const std::string& w : warnings) EXPECT_FALSE(contains(w, "Counted")) << w;
 }
 
 // Shell text that makes every file larger than `kib` KiB fail to grow.
-std::string sizeLimit(int kib) { return "trap '' XFSZ && ulimit -f " + std::to_string(kib) + " &&"; }
+std::string sizeLimit(int kib) {
+  return "trap '' XFSZ && ulimit -f " + std::to_string(kib) + " &&";
+}
 
 TEST(DeliveryFailures, AFailingWriteOfANewFileLosesNothing) {
   Session s;
@@ -330,9 +333,9 @@ TEST(DeliveryFailures, AFailingWriteOfANewFileLosesNothing) {
   };
   // The stems fail with the mix, since all of them are completed before any
   // is renamed into place; the float and FLAC masters in their own writers.
-  for (const Case& c : {Case{"stems\ton\n", "song.wav"},
-                        Case{"stems\ton\noutformat\tfloat\n", "song.wav"},
-                        Case{"stems\ton\noutformat\tflac\n", "song.flac"}}) {
+  for (const Case& c :
+       {Case{"stems\ton\n", "song.wav"}, Case{"stems\ton\noutformat\tfloat\n", "song.wav"},
+        Case{"stems\ton\noutformat\tflac\n", "song.flac"}}) {
     SCOPED_TRACE(c.prefs);
     s.write("prefs.txt", prefsWith(c.prefs));
     for (const char* name : {"song.wav", "song.flac", "song_sub1.wav", "song_sub1.flac"})
@@ -340,8 +343,8 @@ TEST(DeliveryFailures, AFailingWriteOfANewFileLosesNothing) {
     const Snapshot before = snapshot(s);
     const RunResult r = s.run("", "", sizeLimit(64));
     EXPECT_EQ(r.status, 3) << r.out;
-    EXPECT_TRUE(contains(r.out, std::string("Error: cannot write ") + c.failing +
-                                    ": File too large\n"))
+    EXPECT_TRUE(
+        contains(r.out, std::string("Error: cannot write ") + c.failing + ": File too large\n"))
         << r.out;
     EXPECT_EQ(differences(before, snapshot(s)), "");
   }

@@ -125,7 +125,7 @@ const Golden kGolden[] = {
      "begin\nsong\nt|0|0|0\nv|1|-3\nv|2|-6\nv|3|-2\nt|0|0|400\nv|1|-12\nrmp|0.3\nv|2|0\nend\n",
      "begin\npre|on\nsfields|2\nstart|0|0.25\nlength|0.8\npredir|pv/\noffset|xlink\ndither|1\n"
      "seed|42\nend\n",
-     "pv", 
+     "pv",
      "faders_song.txt a1ebca8a74511bc0\n"
      "pv/preview.wav 3afc1373d95bfe27\n"
      "stats_song.txt 88f809b6bc2c512c\n"
@@ -134,7 +134,7 @@ const Golden kGolden[] = {
      "begin\nsong\nt|0|0\nv|1|-3\nv|2|-4\nv|4|-1\nt|0|0.6\nv|1|-9\nv|4|-20\nrmp|0.2\nend\n",
      "begin\npre|off\nxfields|1\nxin|0.2\nxout|1.3\nhead|0.05\ntail|0.1\noffset|0|0|100\n"
      "tfields|2\nmixdir|mix/\noname|ranged\nverbo|1\ndither|0\nend\n",
-     "mix", 
+     "mix",
      "faders_ranged.txt bfc1caa7767530b0\n"
      "mix/ranged.wav d9c230c96837e838\n"
      "stats_ranged.txt 034af39bd7956146\n"
@@ -142,7 +142,7 @@ const Golden kGolden[] = {
     {"stamps", "begin\na\ta.wav\t+\nb\tb.wav\t+\nm\tm.wav\t+\nn\tn.wav\t+\nf\tf.wav\t-\nend\n",
      "begin\nsong\ntstamp|2|0|0|300\nsstamp|3|2000\ntstamp|4|0|1|0\nsstamp|4|-100\nt|0|0|0\n"
      "v|1|-6\nv|2|-6\nv|3|-6\nv|4|-6\nv|5|0\nt|0|1|100\nv|2|-20\nend\n",
-     "begin\npre|off\ntlist=tab\ndither|1\nseed|3\nend\n", "", 
+     "begin\npre|off\ntlist=tab\ndither|1\nseed|3\nend\n", "",
      "faders_song.txt 4f07a3b5b0f15ccb\n"
      "song.wav 7fed8b3d7a1875fb\n"
      "stats_song.txt fb79cba3be61813d\n"
@@ -151,7 +151,7 @@ const Golden kGolden[] = {
      "begin\nsong\nt|0|0|0\nv|1|-10\nv|2|-3\nv|3|0\np|1|40\np|3|-70\npol|2|-1\n"
      "t|0|0|200\nv|1|0\nrmp|0.3\nshape|0.25\nv|3|-30\nrmp|0.4\nshape|4\ninc|0.3\nv|2|-12\n"
      "ofs|-0.01\nt|0|1|0\nv|1|-6\nv|3|-6\nend\n",
-     "begin\npre|off\ndbps|96\npan|4.5\ndither|1\nseed|7\nend\n", "", 
+     "begin\npre|off\ndbps|96\npan|4.5\ndither|1\nseed|7\nend\n", "",
      "faders_song.txt e1b2cdf11671735a\n"
      "song.wav 26ce5d64915606f8\n"
      "stats_song.txt b5bfc43036e03681\n"
@@ -159,7 +159,7 @@ const Golden kGolden[] = {
     {"tempo", nullptr,
      "begin\nsong\ntmap|480|4|1\ntmap|360|3|4\nt|1|1|0\nv|1|-4\nv|2|-5\nt|1|3|240\nv|1|-15\n"
      "rmp|0.1\nt|2|1|0\nv|2|-1\nv|1|-2\nt|3|2|0\nv|2|-9\nend\n",
-     "begin\npre|off\ntempo\ntfields|3\nplot\ndither|1\nseed|11\nend\n", "", 
+     "begin\npre|off\ntempo\ntfields|3\nplot\ndither|1\nseed|11\nend\n", "",
      "faders_song.txt ba9774fd6a24c204\n"
      "mix_song.svg f51f1e38dd7b1c2e\n"
      "song.wav d9bce69c17e517db\n"
@@ -169,7 +169,7 @@ const Golden kGolden[] = {
      "begin\nsong\nsub|1|3,4\nVCA:|1|1,2\nVCA:|2|128,0\nt|0|0|0\nv|1|-2\nv|2|-3\nv|3|-4\n"
      "v|4|-4\nv|G|1|-1\nv|M|0\nvca|1|0\nvca|2|-2\nt|0|0|300\nvca|1|-9\nrmp|0.2\nvca|2|-20\n"
      "rmp|0.5\nshape|2\nt|0|1|0\nvca|1|-3\nv|M|-4\nend\n",
-     "begin\npre|off\nplot\ndither|1\nseed|9\nend\n", "", 
+     "begin\npre|off\nplot\ndither|1\nseed|9\nend\n", "",
      "faders_song.txt fa9666fea225d245\n"
      "mix_song.svg 6f5d6a581df0f568\n"
      "song.wav 342460abf848cf21\n"
@@ -179,14 +179,14 @@ const Golden kGolden[] = {
      "begin\nsong\nsub|1|1,2\nsub|2|3\nsub|0|1,4,5\nsub|3|5\nsubmu|2\nt|0|0|0\nv|1|-3\nv|2|-2\n"
      "v|3|-1\nv|4|-5\nv|5|-6\nv|G|1|-2\nv|G|3|-8\np|G|1|30\nt|0|0|500\nv|G|1|-10\nrmp|0.2\n"
      "comp|G|1|-20|2|60|3\nfxg|G|1|2\nhp|G|3|200\nend\n",
-     "begin\npre|off\ndither|1\nseed|13\nend\n", "", 
+     "begin\npre|off\ndither|1\nseed|13\nend\n", "",
      "faders_song.txt a4dff9db5ffda661\n"
      "song.wav 45b424d2184e158e\n"
      "stats_song.txt 420dad5a2b4a0108\n"
      "stdout 70600411064f581a\n"},
     {"solo", "begin\na.wav +\nb.wav ++\nm.wav ++\nn.wav -\nend\n",
      "begin\nsong\nt|0|0|0\nv|1|0\nv|2|-3\nv|3|-3\nv|4|0\nend\n",
-     "begin\npre|off\ntlist|1\ndither|0\nend\n", "", 
+     "begin\npre|off\ntlist|1\ndither|0\nend\n", "",
      "faders_song.txt 8960c2440d74f84b\n"
      "song.wav 0eab3e4f397d1043\n"
      "stats_song.txt 0456ff61afb8b33c\n"
@@ -198,7 +198,7 @@ const Golden kGolden[] = {
      "lim|1|-9\nfxg|1|3\nrms|2|-30|5|80|3\ncomp|3|-26|2|50|4\nnlc|4|-24|256|3\nlim|5|-12\n"
      "nlc|G|1|-20|128|2\nhp|M|30\nband2|M|1000|2|1\ncomp|M|-10|5|100|2\nlim|M|-3\nfxg|M|-1\n"
      "end\n",
-     "begin\npre|off\ndither|1\nseed|21\nend\n", "", 
+     "begin\npre|off\ndither|1\nseed|21\nend\n", "",
      "faders_song.txt 4b699e4a6a27a1b1\n"
      "song.wav 8c0ba3cb593dfe99\n"
      "stats_song.txt cd2577095a23ba7f\n"
@@ -206,7 +206,7 @@ const Golden kGolden[] = {
     {"reverb_master", nullptr,
      "begin\nsong\nt|0|0|0\nv|1|-3\nv|2|-5\nv|3|-4\nrev|M|-6\ntrev|M|-10\nrtn|-3|60\n"
      "trtn|-6|40|4\npos|30|50|60\nwidth|80\nrhp|120\nrlp|9000\nlim|M|-2\nend\n",
-     "begin\npre|off\ntap|rtn\ndither|1\nseed|31\nend\n", "", 
+     "begin\npre|off\ntap|rtn\ndither|1\nseed|31\nend\n", "",
      "faders_song.txt 0e3f267312ef2eb3\n"
      "rtnTap.wav 496f0a262ef6c30b\n"
      "song.wav 503bddd9467ff971\n"
@@ -216,7 +216,7 @@ const Golden kGolden[] = {
      "begin\nsong\nsub|1|3\nt|0|0|0\nv|1|-3\nv|2|-5\nv|3|-4\nv|4|-8\nrev|1|-10\nrev|2|-6\n"
      "trev|1|-8\ntrev|G|1|-12\nrtn|-2|90\ntrtn|-4|50|6\nend\n",
      "begin\npre|off\ntap|rev\nmixdir|out/\nbakdir|rep/\ndither|1\nseed|37\nend\n", "out rep",
-     
+
      "out/revTap.wav 7f3d7612f5a77498\n"
      "out/song.wav a90a6dd9a3332407\n"
      "rep/faders_song.txt a30125ab6b6092e1\n"
@@ -225,14 +225,14 @@ const Golden kGolden[] = {
     {"delaypan", nullptr,
      "begin\nsong\nt|0|0|0\nv|1|-3\nv|3|-3\nv|4|-3\ndp|3|-60\ndp|4|100\np|1|-40\np|4|20\n"
      "end\n",
-     "begin\npre|off\npan|3\ndither|1\nseed|41\nend\n", "", 
+     "begin\npre|off\npan|3\ndither|1\nseed|41\nend\n", "",
      "faders_song.txt 7be2eac592869fa0\n"
      "song.wav 3145503969acf9b7\n"
      "stats_song.txt f13064645c8a1be6\n"
      "stdout 763c5bec98e22877\n"},
     {"delaypan_law0", nullptr,
      "begin\nsong\nt|0|0|0\nv|3|-3\nv|4|-3\np|3|50\np|4|-100\nt|0|0|500\nv|3|-9\nend\n",
-     "begin\npre|off\npan|0\ndither|1\nseed|43\nend\n", "", 
+     "begin\npre|off\npan|0\ndither|1\nseed|43\nend\n", "",
      "faders_song.txt 87de78af19cffc47\n"
      "song.wav 0232a120c47d6d8e\n"
      "stats_song.txt 020cecbdd8df963c\n"
@@ -240,14 +240,13 @@ const Golden kGolden[] = {
     {"mono16", nullptr,
      "begin\nsong\nt|0|0|0\nv|1|80\nv|2|100\nv|3|50\ntrim|1|70\ntrim|2|120\nscale|0.9\n"
      "mtrim|-1.5\nlim|1|50\nrev|2|30\nrtn|60|50\nt|0|0|700\nv|1|40\nend\n",
-     "begin\npre|off\nv=percent\nmono|-6.02\noutbits|16\ndither|3\nseed|77\nend\n", "", 
+     "begin\npre|off\nv=percent\nmono|-6.02\noutbits|16\ndither|3\nseed|77\nend\n", "",
      "faders_song.txt bd4f82c942d730e9\n"
      "song.wav da272f9963af64e8\n"
      "stats_song.txt 5fb9cf2181242e38\n"
      "stdout cfc7b696cd258e9e\n"},
-    {"float_dither", nullptr,
-     "begin\nsong\nt|0|0|0\nv|5|-1\nv|1|-12\nt|0|0|600\nv|5|-7\nend\n",
-     "begin\npre|off\noutbits|24\ndither|2\nseed|5\nplot\nend\n", "", 
+    {"float_dither", nullptr, "begin\nsong\nt|0|0|0\nv|5|-1\nv|1|-12\nt|0|0|600\nv|5|-7\nend\n",
+     "begin\npre|off\noutbits|24\ndither|2\nseed|5\nplot\nend\n", "",
      "faders_song.txt dec1e92ceca7c283\n"
      "mix_song.svg f4f79caa2475d7c5\n"
      "song.wav a3882e732ad5dc53\n"
@@ -271,8 +270,8 @@ TEST(GoldenBench, PlainStripAndReverbScenarios) {
     tracks += "t" + n + " t" + n + ".wav +\n";
     faders += "v|" + n + "|0\n";
     strip += "hp|" + n + "|30\nband1|" + n + "|120|2|1\nband2|" + n + "|500|-3|1.4\nband3|" + n +
-             "|2000|3|0.7\nband4|" + n + "|6000|-2|2\nhshelf|" + n + "|9000|2|0.7\nlshelf|" +
-             n + "|80|-2|0.7\n" + (i % 2 ? "comp|" : "rms|") + n + "|-46|5|80|3\n";
+             "|2000|3|0.7\nband4|" + n + "|6000|-2|2\nhshelf|" + n + "|9000|2|0.7\nlshelf|" + n +
+             "|80|-2|0.7\n" + (i % 2 ? "comp|" : "rms|") + n + "|-46|5|80|3\n";
     reverb += "rev|" + n + "|-10\ntrev|" + n + "|-10\n";
   }
   reverb += "rtn|-6|75\ntrtn|-6|60|3\n";
@@ -306,10 +305,10 @@ TEST(GoldenDemo, RendersTheDemoSong) {
           "'/demo/*.txt .");
   EXPECT_EQ(renderAndHash(s, "tracks.txt faders.txt prefs.txt"),
             "out/demo_mix.wav 93403360038626f4\n"
-     "out/faders_demo_mix.txt c217cbf91c1904af\n"
-     "out/mix_demo_mix.svg ce31e4632aae9b94\n"
-     "out/stats_demo_mix.txt a3ddb79d6a5a4f8f\n"
-     "stdout adf3838b8ce96714\n");
+            "out/faders_demo_mix.txt c217cbf91c1904af\n"
+            "out/mix_demo_mix.svg ce31e4632aae9b94\n"
+            "out/stats_demo_mix.txt a3ddb79d6a5a4f8f\n"
+            "stdout adf3838b8ce96714\n");
 }
 
 }  // namespace

@@ -172,11 +172,12 @@ TEST(SourceRates, ResampleOffKeepsTheRateCheckAndRatePicksTheSessionRate) {
   s.files("begin\nx a48.wav +\ny low.wav +\nend\n", kFaders, kResample);
   run = s.run();
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(contains(run.out,
-                       "tracks.txt:3: channel 2 plays silence: low.wav is at 500 Hz and the session "
-                       "at 48000 Hz, but Sorvan converts between rates of 1000 to 768000 Hz only; "
-                       "convert it with: sox low.wav -r 48000 low-48000.wav, then name "
-                       "low-48000.wav in tracks.txt\n"));
+  EXPECT_TRUE(
+      contains(run.out,
+               "tracks.txt:3: channel 2 plays silence: low.wav is at 500 Hz and the session "
+               "at 48000 Hz, but Sorvan converts between rates of 1000 to 768000 Hz only; "
+               "convert it with: sox low.wav -r 48000 low-48000.wav, then name "
+               "low-48000.wav in tracks.txt\n"));
 
   // rate without resample is pointed out and not read.
   s.files("", "", "begin\npre\toff\ndither\t0\nrate\t96000\nend\n");
@@ -211,8 +212,9 @@ TEST(SourceFormats, FilesThatCannotPlayAreNamedAndTheRestPlays) {
   const Output cut = renderWith(s, "begin\nx cut.flac +\nend\n");
   s.shell("sox cut.flac decoded.wav 2>/dev/null; true");
   const std::size_t held = soxSamples(s, "decoded.wav", 24).size() / 2;
-  EXPECT_TRUE(contains(cut.run.out, ">> Warning: cut.flac holds fewer frames than its header "
-                                    "said; the missing frames are silent.\n"));
+  EXPECT_TRUE(contains(cut.run.out,
+                       ">> Warning: cut.flac holds fewer frames than its header "
+                       "said; the missing frames are silent.\n"));
   const Rendered whole = readRendered(s, "song.wav");
   s.files("begin\nx a.wav +\nend\n", "", "");
   const Rendered reference = render(s);

@@ -109,7 +109,9 @@ TEST(RenderTest, InMemoryEqualsFromAndToFilesTwiceAndAShortSourceIsSilentPastIts
   Session session(kBusy, 150000);
   session.plan.ditherHalfWidth = 1;
   session.plan.ditherModulus = 3;
-  SourceAttributes a{2, 44, 48000, 150000, 3, 24};
+  SourceAttributes a;
+  a.channels = 2, a.dataOffset = 44, a.sampleRate = 48000, a.frames = 150000;
+  a.bytesPerSample = 3, a.bits = 24;
   {
     WaveFileSource source(dir.path("a.wav"), a);
     WaveFileSink sink(dir.path("out.wav"), WaveFormat{48000, 24, 2, 150000}, 1 << 16);

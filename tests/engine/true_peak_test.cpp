@@ -3,9 +3,8 @@
 // library treats differently and however the frames arrive.
 #include "engine/true_peak.h"
 
-#include <gtest/gtest.h>
-
 #include <ebur128.h>
+#include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
@@ -18,8 +17,8 @@ TEST(TruePeakTest, EqualsTheLibrarysMeterToTheBit) {
   std::uniform_real_distribution<double> value(-1.0, 1.0);
   for (unsigned long rate : {44100ul, 48000ul, 96000ul, 192000ul}) {
     for (int channels : {1, 2}) {
-      ebur128_state* library = ebur128_init(static_cast<unsigned>(channels), rate,
-                                            EBUR128_MODE_TRUE_PEAK);
+      ebur128_state* library =
+          ebur128_init(static_cast<unsigned>(channels), rate, EBUR128_MODE_TRUE_PEAK);
       TruePeakMeter ours(channels, rate);
       std::vector<double> frames;
       for (long size : {1L, 3L, 1023L, 1030L, 5L, 40000L}) {

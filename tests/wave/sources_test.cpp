@@ -113,7 +113,8 @@ TEST(SndfileSourceTest, WaveEncodingsOurReaderRefusesLandOnTheChannelScale) {
   };
   const Case cases[] = {
       // 8-bit WAVE is unsigned: 128 is silence; x 65536.
-      {"u8.wav", waveFile(1, 1, 8, bytesOf<std::uint8_t>({0, 1, 127, 128, 255})),
+      {"u8.wav",
+       waveFile(1, 1, 8, bytesOf<std::uint8_t>({0, 1, 127, 128, 255})),
        {-8388608, -8323072, -65536, 0, 8323072}},
       // 32-bit integer: the low 8 bits go, toward zero (not toward minus infinity).
       {"i32.wav",
@@ -123,7 +124,8 @@ TEST(SndfileSourceTest, WaveEncodingsOurReaderRefusesLandOnTheChannelScale) {
        waveFile(3, 1, 64, bytesOf<double>({0.5, -1.5e-7, kNaN, kInf, 300.0, -kInf, 255.99, -1.0})),
        {4194304, -1, 0, kHeld, kHeld, -kHeld, 2147399761, -8388608}},
       // Extensible 32-bit float is refused by our reader, and decodes by the same rule.
-      {"xf32.wav", waveFile(3, 1, 32, bytesOf<float>({1.0f, -0.5f, 1.5e-7f, 256.0f}), true),
+      {"xf32.wav",
+       waveFile(3, 1, 32, bytesOf<float>({1.0f, -0.5f, 1.5e-7f, 256.0f}), true),
        {8388608, -4194304, 1, kHeld}},
   };
   for (const Case& c : cases) {
@@ -183,8 +185,7 @@ std::unique_ptr<MemorySource> testSignal(std::int64_t frames, std::uint32_t rate
   return std::make_unique<MemorySource>(2, std::move(s));
 }
 
-Frames readConverted(ResampledSource& source, std::int64_t first, std::int64_t count,
-                     long step) {
+Frames readConverted(ResampledSource& source, std::int64_t first, std::int64_t count, long step) {
   Frames out;
   std::vector<std::int64_t> l(static_cast<std::size_t>(step)), r(l.size());
   for (std::int64_t at = first; at < first + count; at += step) {
