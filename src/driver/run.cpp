@@ -151,10 +151,11 @@ std::vector<std::string> runInputs(const SessionPaths& paths, const Sources& sou
   return inputs;
 }
 
-// Stage 7: routing, time and levels. Channels left feeding no active bus are
+// Stage 7: routing, time and levels, read into `script` (its level tables are
+// megabytes: built once, not copied). Channels left feeding no active bus are
 // cleared in `active`.
-MixScript readScriptStage(const SessionFiles& files, const Sources& sources,
-                          const Preferences& prefs, ChannelFlags& active) {
+void readScriptStage(const SessionFiles& files, const Sources& sources, const Preferences& prefs,
+                     ChannelFlags& active, MixScript& script) {
   ScriptInputs in;
   in.faderSection = files.faders.section();
   in.prefsSection = files.prefs.section();
@@ -170,7 +171,7 @@ MixScript readScriptStage(const SessionFiles& files, const Sources& sources,
   for (int ch = 1; ch <= files.trackCount; ++ch)
     in.sourceChannels[ch] = sources.active[ch] ? sources.attributes[ch].channels : 0;
   active = sources.active;
-  return readMixScript(in, active);
+  readMixScript(in, active, script);
 }
 
 // Stage 8: the settings of every strip processor and of the reverbs.
@@ -447,7 +448,7 @@ int run(const CommandLine& cmd) {
   ChannelFlags active{};
   MixScript script;
   try {
-    script = readScriptStage(files, sources, prefs, active);
+    readScriptStage(files, sources, prefs, active, script);
   } catch (const Fatal&) {
     if (timeFault) explainTimeEntryFault(*timeFault, sources, cmd.paths, diag);
     throw;
