@@ -13,6 +13,8 @@
 #   bench/deliveries.sh [builddir]   (TRACKS, SECONDS_LONG, RUNS and THREADS may be set)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/corpus.sh
+. "$here/corpus.sh"
 build=$(cd "${1:-$here/../build}" && pwd)
 tracks=${TRACKS:-16}
 seconds=${SECONDS_LONG:-60}
@@ -22,14 +24,7 @@ out="$here/out"
 corpus="$out/corpus-$tracks-$seconds"
 sorvan="$build/sorvan"
 [ -x "$sorvan" ] || { echo "$sorvan is missing: build first (make build)" >&2; exit 1; }
-mkdir -p "$corpus"
-if [ ! -f "$corpus/t$tracks.wav" ]; then
-  echo "Generating $tracks tracks of $seconds s..."
-  for i in $(seq 1 "$tracks"); do
-    sox -R -n -r 48000 -b 24 -c 2 "$corpus/t$i.wav" synth "$seconds" sine $((110 + 37 * i)) \
-      pinknoise remix 1 2 gain -40
-  done
-fi
+make_corpus "$corpus" "$tracks" "$seconds"
 
 # session NAME EXTRA-PREFERENCES
 session() {

@@ -22,6 +22,8 @@
 # sum exactly and can be compared.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/corpus.sh
+. "$here/corpus.sh"
 build=$(cd "${1:-$here/../build}" && pwd)
 tracks=${TRACKS:-32}
 seconds=${SECONDS_LONG:-60}
@@ -29,20 +31,13 @@ runs=${RUNS:-5}
 few=$((tracks < 8 ? tracks : 8))
 out="$here/out"
 corpus="$out/corpus-$tracks-$seconds"
-mkdir -p "$corpus"
 sorvan="$build/sorvan"
 floor="$build/bench/sorvan_floor"
 for tool in "$sorvan" "$floor"; do
   [ -x "$tool" ] || { echo "$tool is missing: build first (make build)" >&2; exit 1; }
 done
 
-if [ ! -f "$corpus/t$tracks.wav" ]; then
-  echo "Generating $tracks tracks of $seconds s..."
-  for i in $(seq 1 "$tracks"); do
-    sox -R -n -r 48000 -b 24 -c 2 "$corpus/t$i.wav" synth "$seconds" sine $((110 + 37 * i)) \
-      pinknoise remix 1 2 gain -40
-  done
-fi
+make_corpus "$corpus" "$tracks" "$seconds"
 
 # session DIR CHANNELS: tracks (channel k plays t((k-1) % TRACKS + 1)), the
 # shared preferences, and the head of the fader file (unity faders).
