@@ -29,13 +29,15 @@ test: build
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 # (built with clang when it is installed), then the renders under
-# ThreadSanitizer.
+# ThreadSanitizer. With clang the fuzz targets are built there too, so
+# `make fuzz FUZZ_BUILD=build-san` (as CI runs it) compiles nothing again.
 test-san: test-asan test-tsan
 
 test-asan: deps
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
 	CXX=$$(command -v clang++ || command -v g++) cmake -S . -B $(SANBUILD) \
-	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON -DSORVAN_WERROR=$(WERROR) >/dev/null
+	  -DCMAKE_BUILD_TYPE=Debug -DSORVAN_SANITIZE=ON -DSORVAN_WERROR=$(WERROR) \
+	  -DSORVAN_FUZZ=$$(command -v clang++ >/dev/null && echo ON || echo OFF) >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -69,9 +71,11 @@ bench: build
 # FUZZ_SEED fixes libFuzzer's random seed, so a run can be repeated.
 FUZZ_SECONDS ?= 60
 FUZZ_SEED ?=
+FUZZ_BUILD ?= build-fuzz
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev libomp-14-dev
-	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_SEED=$(FUZZ_SEED) JOBS=$(JOBS) fuzz/run.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_SEED=$(FUZZ_SEED) FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) \
+	  fuzz/run.sh
 
 # The C++ sources follow .clang-format; `make format` rewrites them, CI checks.
 FORMAT_FILES = git ls-files '*.cpp' '*.h'

@@ -3,7 +3,8 @@
 #
 # Usage: fuzz/run.sh [target ...]        (`make fuzz` runs all of them)
 #   FUZZ_SECONDS  seconds per target (default 60)
-#   FUZZ_BUILD    build directory (default build-fuzz)
+#   FUZZ_BUILD    build directory (default build-fuzz; the sanitizer build
+#                 build-san holds the targets too when it was made with clang)
 #   FUZZ_SEED     libFuzzer's random seed (default: a new one each run); a
 #                 fixed seed makes a run repeatable, as CI wants
 #
@@ -40,8 +41,12 @@ if ! command -v clang++ >/dev/null 2>&1; then
   exit 1
 fi
 
-CXX=clang++ cmake -S "$root" -B "$build" -DSORVAN_FUZZ=ON -DSORVAN_SANITIZE=ON \
-  -DSORVAN_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+# A build that already has the fuzz targets (the sanitizer build, with clang)
+# is used as it is configured.
+if ! grep -q '^SORVAN_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  CXX=clang++ cmake -S "$root" -B "$build" -DSORVAN_FUZZ=ON -DSORVAN_SANITIZE=ON \
+    -DSORVAN_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+fi
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 # Extra options per target: a source header may hold its identifiers anywhere
