@@ -457,6 +457,7 @@ int run(const CommandLine& cmd) {
 
   RenderPlan plan = makeRenderPlan(src.tracks, sources, active, prefs, verbosity);
   plan.threads = renderThreads(cmd, prefs);
+  plan.threadsFromCores = cmd.threads <= 0 && prefs.threads <= 0;
   const TapFile tap = planTapFile(files, *effects, prefs, inputs);
   plan.tapMode = tap.mode;
   const RenderInputs session{plan, script, *effects};

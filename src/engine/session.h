@@ -35,6 +35,9 @@ struct RenderPlan {
   int verbosity = 2;
   int tapMode = 0;  // 0 none, 1 reverb send, 2 reverb return
   int threads = 1;  // threads the render may use
+  // The count is the machine's, not one the user asked for: the channels are
+  // then shared out only when they are worth the sharing.
+  bool threadsFromCores = false;
   OutputFormat format = OutputFormat::kWave;
   bool stems = false;       // write each bus as it enters the master sum
   double outputGain = 1.0;  // static gain before dither (a loudness target)
