@@ -15,6 +15,7 @@
 
 #include "base/messages.h"
 #include "engine/playback.h"
+#include "engine/plot.h"
 #include "engine/strip.h"
 #include "script/effect_settings.h"
 #include "script/script.h"
@@ -62,17 +63,21 @@ struct Session {
   }
 
   // Renders with sources[k] on channel k + 1.
-  void render(const std::vector<SampleSource*>& sources, SampleSink& sink) const {
+  void render(const std::vector<SampleSource*>& sources, SampleSink& sink,
+              MixPlot* plot = nullptr) const {
     const RenderInputs in{plan, *script, *effects};
     const auto state = prepareRender(in);
     SourceTable table{};
     for (std::size_t k = 0; k < sources.size(); ++k) table[k + 1] = sources[k];
-    renderMix(in, *state, table, RenderOutputs{sink});
+    RenderOutputs out{sink};
+    out.plot = plot;
+    renderMix(in, *state, table, out);
   }
   void render(SampleSource& source, SampleSink& sink) const { render({&source}, sink); }
-  std::vector<unsigned char> render(const std::vector<SampleSource*>& sources) const {
+  std::vector<unsigned char> render(const std::vector<SampleSource*>& sources,
+                                    MixPlot* plot = nullptr) const {
     MemorySink sink(WaveFormat{48000, 24, 2, plan.renderLength});
-    render(sources, sink);
+    render(sources, sink, plot);
     return sink.bytes();
   }
   std::vector<unsigned char> render(SampleSource& source) const { return render({&source}); }
@@ -168,6 +173,24 @@ TEST(RenderTest, ThreadsDoNotChangeABit) {
     EXPECT_TRUE(renders[1] == renders[0]) << "two threads" << (sends.empty() ? "" : ", sends");
     EXPECT_TRUE(renders[2] == renders[0]) << "five threads" << (sends.empty() ? "" : ", sends");
   }
+}
+
+// A channel the picture follows takes the general fader path; the others
+// take the steady sweep. So a render with and without the picture must sound
+// the same: steady faders under a steady and then a riding VCA, and unity.
+TEST(RenderTest, ThePictureNeverChangesTheSound) {
+  const std::string faders =
+      "\nsong\nVCA:\t1\t1,2\nt\t0\t0\t0\nv\t1\t-3\nv\t2\t0\nv\t3\t-7\nvca\t1\t-5\n"
+      "t\t0\t2\t0\nvca\t1\t-11\nrmp\t0.5\nend\n";
+  std::vector<MemorySource> sources;
+  for (int ch = 1; ch <= 3; ++ch) sources.emplace_back(2, noise(150000, 70u + ch));
+  std::vector<SampleSource*> table;
+  for (MemorySource& source : sources) table.push_back(&source);
+  const Session session(faders, 150000, 2, 3);
+  const std::vector<unsigned char> unwatched = session.render(table);
+  MixPlot plot = makeMixPlot(session.plan, *session.script, {"a.wav", "b.wav", "c.wav"});
+  ASSERT_EQ(plot.lanes().size(), 4u) << "three channels and the VCA";
+  EXPECT_TRUE(session.render(table, &plot) == unwatched);
 }
 
 // A mono channel panned half left by delay: both sides at full level, the
