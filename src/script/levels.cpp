@@ -115,9 +115,8 @@ class VolumePass {
       last_ = StoredEntry{};
       return;
     }
-    const int e = table.count++;
-    table.level[static_cast<std::size_t>(e)] = levelFromValue(value, settings_.percent, fader, e);
-    table.time[static_cast<std::size_t>(e)] = cursor_.position;
+    const int e = table.count;
+    table.append(levelFromValue(value, settings_.percent, fader, e), cursor_.position);
     last_ = StoredEntry{kind, fader, e, 0.0f};
   }
 

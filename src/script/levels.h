@@ -24,12 +24,34 @@ constexpr std::array<T, N> filledArray(T value) {
 // kUnityLevel (2^27) as 0 dB; times are song positions in samples; a ramp is
 // its length in samples (0: none of its own); a shape is the exponent of the
 // ramp curve in dB (1.0 is linear in dB).
+//
+// The columns hold `count` entries, and always at least one: an empty table
+// reads as one entry of level 0 at time 0, which is where playback starts a
+// fader that has no entries. They grow with the script, so a session pays for
+// the entries it writes rather than for the most a fader may hold.
 struct FaderTable {
-  std::array<std::int64_t, kMaxVolumeEntries> level{};
-  std::array<std::int64_t, kMaxVolumeEntries> time{};
-  std::array<std::int64_t, kMaxVolumeEntries> ramp{};
-  std::array<float, kMaxVolumeEntries> shape = filledArray<float, kMaxVolumeEntries>(1.0f);
+  std::vector<std::int64_t> level = std::vector<std::int64_t>(1);
+  std::vector<std::int64_t> time = std::vector<std::int64_t>(1);
+  std::vector<std::int64_t> ramp = std::vector<std::int64_t>(1);
+  std::vector<float> shape = std::vector<float>(1, 1.0f);
   int count = 0;
+
+  // Adds an entry after the last one (the first takes the empty table's slot).
+  void append(std::int64_t entryLevel, std::int64_t entryTime, std::int64_t entryRamp = 0,
+              float entryShape = 1.0f) {
+    if (count > 0) {
+      level.push_back(entryLevel);
+      time.push_back(entryTime);
+      ramp.push_back(entryRamp);
+      shape.push_back(entryShape);
+    } else {
+      level[0] = entryLevel;
+      time[0] = entryTime;
+      ramp[0] = entryRamp;
+      shape[0] = entryShape;
+    }
+    ++count;
+  }
 };
 
 struct LevelTables {

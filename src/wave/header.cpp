@@ -24,11 +24,16 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// The start of the file with everything past its end reading as zero bytes, so
-// that a header cut short can never be read out of bounds. Neither identifier
-// contains a zero byte, so the padding can never produce a match.
+// The start of the file (at most kHeadBytes of it) followed by zero bytes, so
+// that the fields after an identifier, and a header cut short, can never be
+// read out of bounds. Neither identifier contains a zero byte, so the padding
+// can never produce a match. Sized by the file: a short recording does not pay
+// for the longest header.
+constexpr std::size_t kPadding = 40;  // the furthest field read after an identifier
+
 struct Head {
-  std::vector<unsigned char> bytes = std::vector<unsigned char>(kHeadBytes, 0);
+  std::vector<unsigned char> bytes;
+  std::int64_t searchEnd = 0;  // last position an identifier may start at
   std::int64_t fileLength = 0;
 };
 
@@ -39,8 +44,12 @@ bool readHead(const std::string& path, Head& head) {
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   File f{std::fopen(path.c_str(), "rb")};
   if (!f) return false;
-  std::fread(head.bytes.data(), 1, head.bytes.size(), f.get());
+  const auto readable =
+      static_cast<std::size_t>(std::clamp<std::int64_t>(info.st_size, 0, kHeadBytes));
+  head.bytes.assign(readable + kPadding, 0);
+  const std::size_t got = std::fread(head.bytes.data(), 1, readable, f.get());
   if (std::ferror(f.get())) return false;  // e.g. a directory
+  head.searchEnd = std::min<std::int64_t>(kLastSearchPosition, static_cast<std::int64_t>(got));
   if (fseeko(f.get(), 0, SEEK_END) != 0) return false;
   head.fileLength = ftello(f.get());
   return head.fileLength >= 0;
@@ -50,7 +59,7 @@ bool readHead(const std::string& path, Head& head) {
 // stands, or -1.
 std::int64_t findIdentifier(const Head& head, const char* id) {
   const std::size_t len = std::strlen(id);
-  for (std::int64_t p = 2; p <= kLastSearchPosition; p += 2) {
+  for (std::int64_t p = 2; p <= head.searchEnd; p += 2) {
     if (std::memcmp(head.bytes.data() + p, id, len) == 0) return p;
   }
   return -1;

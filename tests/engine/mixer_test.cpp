@@ -294,14 +294,8 @@ struct Entry {
 };
 
 void setEntries(FaderTable& table, std::initializer_list<Entry> entries) {
-  table.count = 0;
-  for (const Entry& e : entries) {
-    const auto k = static_cast<std::size_t>(table.count++);
-    table.time[k] = e.time;
-    table.level[k] = e.level;
-    table.ramp[k] = e.ramp;
-    table.shape[k] = e.shape;
-  }
+  table = FaderTable{};
+  for (const Entry& e : entries) table.append(e.level, e.time, e.ramp, e.shape);
 }
 
 TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {

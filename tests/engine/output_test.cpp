@@ -228,8 +228,7 @@ TEST(StatisticsTextTest, EveryKindOfLine) {
 TEST(MixPlotTest, NamesCannotBreakTheDocument) {
   MixPlot plot(0, 100, 48000, 24);
   FaderTable table;
-  table.count = 1;
-  table.level[0] = 134217728;
+  table.append(134217728, 0);
   plot.addLane(LaneKind::kChannel, 1, "Ch 1 a&b<c>\"d\"\x01\xff", table);
   const std::string svg = plot.svg("x</text><script>");
   EXPECT_NE(svg.find("Ch 1 a&amp;b&lt;c&gt;&quot;d&quot;\xEF\xBF\xBD\xEF\xBF\xBD"),
@@ -242,8 +241,7 @@ TEST(MixPlotTest, NamesCannotBreakTheDocument) {
 TEST(MixPlotTest, AChannelLaneIsTracedOnlyWhereItsRecordingPlays) {
   MixPlot plot(0, 1000, 48000, 24, 10);
   FaderTable table;
-  table.count = 1;
-  table.level[0] = 134217728;
+  table.append(134217728, 0);
   plot.addLane(LaneKind::kChannel, 1, "Ch 1", table);
   plot.heardOnlyBetween(300, 600);
   for (std::int64_t at : {99, 299, 300, 599, 600, 999}) plot.recordFader(1, at, -6.0);
