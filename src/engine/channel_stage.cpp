@@ -174,9 +174,9 @@ class ChannelStage {
     const bool plotted = plot_ && plot_->recordsFader(ch);
     const double* vca = s_.vcaGains.empty() ? nullptr : s_.vcaGains.data() + from;
     const int bus = onlyBus(ch);
+    if (s_.hasProcessor[ch]) runStrip(ch, m, w);
     SteadyGains steady;
-    if (!s_.hasProcessor[ch] && !plotted && bus >= 0 && s_.sendSlot[ch] < 0 &&
-        !(direct && hasSends(ch)) &&
+    if (!plotted && bus >= 0 && s_.sendSlot[ch] < 0 && !(direct && hasSends(ch)) &&
         steadyFader(pos_ + from, m, ch, in_.script, s_.automation, left, right, kChannelDivisor,
                     vca, steady)) {
       Pair<std::int64_t>& target = direct ? s_.buses[bus] : w.buses[bus];
@@ -185,7 +185,6 @@ class ChannelStage {
                     s_.meters, ch);
       return;
     }
-    if (s_.hasProcessor[ch]) runStrip(ch, m, w);
     applyFader(in_.script, s_, plot_, ch, pos_, from, m, n_, left, right, kChannelDivisor);
     meterPeaks(s_.meters, ch, left, right, m);
     const Routing& routing = in_.script.routing;
