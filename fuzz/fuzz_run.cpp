@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -138,13 +139,17 @@ std::string withoutSlashes(std::string text) {
 }
 
 // A temporary output is its final path plus ".partial-" and six random
-// characters. Final names always end in their extension, so a fuzzed mix
-// name that merely contains ".partial-" is not mistaken for a leftover.
+// letters and digits. Final names end in an extension, whose dot no random
+// suffix holds, so a fuzzed mix name such as "a.partial-x2" (written as
+// "stats_a.partial-x2.txt") is not mistaken for a leftover.
 bool isTemporaryName(const std::string& name) {
   constexpr std::string_view kMark = ".partial-";
   constexpr std::size_t kRandom = 6;
-  return name.size() >= kMark.size() + kRandom &&
-         name.compare(name.size() - kRandom - kMark.size(), kMark.size(), kMark) == 0;
+  if (name.size() < kMark.size() + kRandom) return false;
+  const std::size_t random = name.size() - kRandom;
+  return name.compare(random - kMark.size(), kMark.size(), kMark) == 0 &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(random), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 }  // namespace

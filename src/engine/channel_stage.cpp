@@ -67,9 +67,10 @@ class ChannelStage {
       if (s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_) list_[count_++] = ch;
     }
     if (s_.workers.size() == 1) {
+      const int units = formUnits(list_.data(), count_, units_.data());
       for (long from = 0; from < n_; from += kStretchFrames) {
         const long m = std::min(kStretchFrames, n_ - from);
-        for (int k = 0; k < count_; ++k) mixChannel(list_[k], from, m, s_.workers[0], true);
+        for (int u = 0; u < units; ++u) mixUnit(units_[u], from, m, s_.workers[0], true);
       }
     } else if (s_.sendChannels.empty()) {
       runGrouped();
@@ -80,6 +81,45 @@ class ChannelStage {
   }
 
  private:
+  // Channels mixed together: strips of one shape run side by side.
+  struct ChannelUnit {
+    std::array<int, kMaxStripGroup> channels{};
+    int count = 0;
+  };
+
+  // A channel whose strip may run in a group: one with filters, whose
+  // samples go nowhere but its buses (reverb sends add in channel order).
+  bool groupable(int ch) const {
+    return s_.hasProcessor[ch] && stripHasFilter(s_.order[ch]) && s_.sendSlot[ch] < 0 &&
+           !hasSends(ch);
+  }
+
+  // Puts channels[0..count-1] into units in order: a strip that can run in a
+  // group takes the later ones of its shape with it, as many as the workers
+  // have lanes for; any other channel is a unit of its own. Returns the count.
+  int formUnits(const int* channels, int count, ChannelUnit* units) const {
+    const int lanes = static_cast<int>(
+        std::count_if(s_.workers[0].lanes.begin(), s_.workers[0].lanes.end(),
+                      [](const ChannelLane& lane) { return lane.channel.allocated(); }));
+    std::array<bool, kMaxTracks> taken{};
+    int made = 0;
+    for (int i = 0; i < count; ++i) {
+      if (taken[i]) continue;
+      ChannelUnit& unit = units[made++];
+      unit.channels[0] = channels[i];
+      unit.count = 1;
+      if (!groupable(channels[i])) continue;
+      const StripOrder& shape = s_.order[channels[i]];
+      for (int j = i + 1; j < count && unit.count < lanes; ++j) {
+        if (taken[j] || !groupable(channels[j]) || !sameStripShape(shape, s_.order[channels[j]]))
+          continue;
+        taken[j] = true;
+        unit.channels[unit.count++] = channels[j];
+      }
+    }
+    return made;
+  }
+
   // Without reverb sends every thread mixes its own group of channels through
   // the whole block, stretch by stretch, and adds its bus sums of a stretch
   // into the block's buses under that stretch's lock: the threads never wait
@@ -87,6 +127,15 @@ class ChannelStage {
   void runGrouped() {
     const int threads = static_cast<int>(s_.workers.size());
     const Routing& routing = in_.script.routing;
+    // Each thread's units, one after the other in units_.
+    std::array<int, kMaxTracks + 1> firstUnit{};
+    for (int t = 0; t < threads; ++t) {
+      std::array<int, kMaxTracks> mine{};
+      int read = 0;
+      for (const int ch : s_.groups[static_cast<std::size_t>(t)])
+        if (reads(ch)) mine[read++] = ch;
+      firstUnit[t + 1] = firstUnit[t] + formUnits(mine.data(), read, units_.data() + firstUnit[t]);
+    }
 #pragma omp parallel num_threads(threads)
     {
       const int t = omp_get_thread_num();
@@ -95,8 +144,7 @@ class ChannelStage {
         const long m = std::min(kStretchFrames, n_ - from);
         for (Pair<std::int64_t>& bus : w.buses)
           if (bus.allocated()) bus.clear(m);
-        for (const int ch : s_.groups[static_cast<std::size_t>(t)])
-          if (reads(ch)) mixChannel(ch, from, m, w, false);
+        for (int u = firstUnit[t]; u < firstUnit[t + 1]; ++u) mixUnit(units_[u], from, m, w, false);
         const std::lock_guard<std::mutex> lock(
             s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
         for (int b = 0; b < kBusCount; ++b) {
@@ -115,6 +163,7 @@ class ChannelStage {
   // sends are added, each thread over its own share of the stretch's frames.
   void runShared() {
     const int threads = static_cast<int>(s_.workers.size());
+    const int units = formUnits(list_.data(), count_, units_.data());
 #pragma omp parallel num_threads(threads)
     {
       ChannelWorker& w = s_.workers[static_cast<std::size_t>(omp_get_thread_num())];
@@ -123,7 +172,7 @@ class ChannelStage {
         for (Pair<std::int64_t>& bus : w.buses)
           if (bus.allocated()) bus.clear(m);
 #pragma omp for schedule(dynamic, 1)
-        for (int k = 0; k < count_; ++k) mixChannel(list_[k], from, m, w, false);
+        for (int u = 0; u < units; ++u) mixUnit(units_[u], from, m, w, false);
 #pragma omp for schedule(static)
         for (int part = 0; part < threads; ++part) {
           const long first = m * part / threads, last = m * (part + 1) / threads;
@@ -165,16 +214,48 @@ class ChannelStage {
               static_cast<double>(r.tapReturn * r.tapSend[index]), count);
   }
 
-  // One channel over frames [from, from + m) of the block. `direct`: this is
-  // the only thread, so it adds into the block's buses and sends itself.
-  void mixChannel(int ch, long from, long m, ChannelWorker& w, bool direct) {
-    std::int64_t* left = w.channel.left.data();
-    std::int64_t* right = w.channel.right.data();
-    read(ch, from, m, w);
+  // The channels of a unit over frames [from, from + m) of the block, each in
+  // its own lane of the worker. `direct`: this is the only thread, so it adds
+  // into the block's buses and sends itself.
+  void mixUnit(const ChannelUnit& unit, long from, long m, ChannelWorker& w, bool direct) {
+    StripLane strips[kMaxStripGroup];
+    for (int c = 0; c < unit.count; ++c) {
+      const int ch = unit.channels[c];
+      ChannelLane& lane = w.lanes[c];
+      read(ch, from, m, w, lane.channel);
+      if (!s_.hasProcessor[ch]) continue;
+      toDoubles(lane.channel.left.data(), lane.channel.right.data(), lane.work.left.data(),
+                lane.work.right.data(), m);
+      strips[c] = StripLane{&in_.effects.strips.strip[ch], &s_.order[ch], &s_.strips[ch],
+                            lane.work.left.data(), lane.work.right.data()};
+    }
+    if (s_.hasProcessor[unit.channels[0]]) runStrips(strips, unit.count, m, true);
+    for (int c = 0; c < unit.count; ++c) {
+      const int ch = unit.channels[c];
+      if (s_.hasProcessor[ch]) finishStrip(ch, m, w.lanes[c]);
+      mixChannel(ch, from, m, w.lanes[c].channel, w, direct);
+    }
+  }
+
+  // The strip's effects gain, and back to the channel's integers.
+  void finishStrip(int ch, long m, ChannelLane& lane) {
+    double* l = lane.work.left.data();
+    double* r = lane.work.right.data();
+    const double gain = in_.script.levels.effectsGain[ch];
+    if (gain != 1.0) scale(l, r, gain, m);
+    toIntegers(l, r, lane.channel.left.data(), lane.channel.right.data(), m, kChannelFullScale,
+               s_.meters.clip[ch]);
+  }
+
+  // One channel's samples, after its strip, through its fader into its buses
+  // and sends.
+  void mixChannel(int ch, long from, long m, Pair<std::int64_t>& samples, ChannelWorker& w,
+                  bool direct) {
+    std::int64_t* left = samples.left.data();
+    std::int64_t* right = samples.right.data();
     const bool plotted = plot_ && plot_->recordsFader(ch);
     const double* vca = s_.vcaGains.empty() ? nullptr : s_.vcaGains.data() + from;
     const int bus = onlyBus(ch);
-    if (s_.hasProcessor[ch]) runStrip(ch, m, w);
     SteadyGains steady;
     if (!plotted && bus >= 0 && s_.sendSlot[ch] < 0 && !(direct && hasSends(ch)) &&
         steadyFader(pos_ + from, m, ch, in_.script, s_.automation, left, right, kChannelDivisor,
@@ -221,25 +302,13 @@ class ChannelStage {
     return only;
   }
 
-  void runStrip(int ch, long m, ChannelWorker& w) {
-    std::int64_t* left = w.channel.left.data();
-    std::int64_t* right = w.channel.right.data();
-    double* l = w.work.left.data();
-    double* r = w.work.right.data();
-    toDoubles(left, right, l, r, m);
-    sorvan::runStrip(in_.effects.strips.strip[ch], s_.order[ch], s_.strips[ch], m, l, r, true);
-    const double gain = in_.script.levels.effectsGain[ch];
-    if (gain != 1.0) scale(l, r, gain, m);
-    toIntegers(l, r, left, right, m, kChannelFullScale, s_.meters.clip[ch]);
-  }
-
-  // Reads and decodes frames [from, from + m) of the block into the worker's
-  // channel pair: silence before the source starts and after it ends.
-  void read(int ch, long from, long m, ChannelWorker& w) {
+  // Reads and decodes frames [from, from + m) of the block into `into`:
+  // silence before the source starts and after it ends.
+  void read(int ch, long from, long m, ChannelWorker& w, Pair<std::int64_t>& into) {
     const SourceChannel& c = in_.plan.channels[ch];
     const std::int64_t pos = pos_ + from;
-    std::int64_t* left = w.channel.left.data();
-    std::int64_t* right = w.channel.right.data();
+    std::int64_t* left = into.left.data();
+    std::int64_t* right = into.right.data();
     const long k = c.start > pos ? static_cast<long>(std::min<std::int64_t>(c.start - pos, m)) : 0;
     const std::int64_t firstFrame = pos + k - c.start;
     const long wanted =
@@ -289,6 +358,7 @@ class ChannelStage {
   long n_;
   std::array<int, kMaxTracks> list_{};  // the channels this block reads, in order
   int count_ = 0;
+  std::array<ChannelUnit, kMaxTracks> units_{};
 };
 
 }  // namespace

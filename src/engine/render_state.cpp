@@ -142,9 +142,15 @@ void prepareWorkers(const RenderInputs& in, RenderState& s) {
     groupChannels(in, s, threads);
     startThreads(threads);
   }
+  int grouped = 0;  // strips that may run in a group
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch)
+    if (s.hasProcessor[ch] && stripHasFilter(s.order[ch])) ++grouped;
+  const int lanes = std::min(kMaxStripGroup, std::max(1, grouped));
   for (ChannelWorker& w : s.workers) {
-    w.channel.allocate(kStretchFrames, false);
-    w.work.allocate(kStretchFrames, false);
+    for (int k = 0; k < lanes; ++k) {
+      w.lanes[k].channel.allocate(kStretchFrames, false);
+      w.lanes[k].work.allocate(kStretchFrames, false);
+    }
     if (!s.delayPan.empty()) w.mono.assign(kStretchFrames, 0);
     if (threads == 1) continue;
     w.buses.resize(kBusCount);

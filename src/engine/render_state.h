@@ -57,12 +57,19 @@ struct Pair {
   bool allocated() const { return !left.empty(); }
 };
 
-// What one thread of the channel stage works in: a stretch of one channel,
+// A stretch of one channel: its samples, and the same in double precision
+// while its strip runs.
+struct ChannelLane {
+  Pair<std::int64_t> channel;
+  Pair<double> work;
+};
+
+// What one thread of the channel stage works in: a stretch of each channel of
+// a group run together (the first lane alone when no strips can be grouped),
 // and its own share of the bus sums (integer, so the shares add up exactly
 // in any order).
 struct ChannelWorker {
-  Pair<std::int64_t> channel;
-  Pair<double> work;
+  std::array<ChannelLane, kMaxStripGroup> lanes;
   std::vector<std::int64_t> mono;         // a delay-panned channel's samples
   std::vector<Pair<std::int64_t>> buses;  // by bus, one stretch each, when shared
 };

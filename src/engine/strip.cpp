@@ -88,6 +88,51 @@ void runStrip(const StripChannelSettings& settings, const StripOrder& order, Str
   }
 }
 
+bool sameStripShape(const StripOrder& a, const StripOrder& b) {
+  if (a.count != b.count) return false;
+  for (int k = 0; k < a.count; ++k) {
+    const int pa = a.processor[static_cast<std::size_t>(k)];
+    const int pb = b.processor[static_cast<std::size_t>(k)];
+    if (isFilter(pa) != isFilter(pb) || (pa == kHighPass) != (pb == kHighPass)) return false;
+  }
+  return true;
+}
+
+bool stripHasFilter(const StripOrder& order) {
+  for (int k = 0; k < order.count; ++k)
+    if (isFilter(order.processor[static_cast<std::size_t>(k)])) return true;
+  return false;
+}
+
+void runStrips(const StripLane* lanes, int count, long n, bool withLimiter) {
+  const StripOrder& shape = *lanes[0].order;
+  for (int k = 0; k < shape.count;) {
+    if (isFilter(shape.processor[static_cast<std::size_t>(k)])) {
+      ChainFilter chains[kMaxStripGroup][kMaxChainFilters];
+      ChainChannel channels[kMaxStripGroup];
+      int length = 0;
+      for (; k < shape.count && isFilter(shape.processor[static_cast<std::size_t>(k)]); ++k) {
+        for (int c = 0; c < count; ++c) {
+          const StripLane& lane = lanes[c];
+          chains[c][length] = chainFilter(lane.order->processor[static_cast<std::size_t>(k)],
+                                          *lane.settings, *lane.memory);
+        }
+        ++length;
+      }
+      for (int c = 0; c < count; ++c) channels[c] = {chains[c], lanes[c].left, lanes[c].right};
+      runFilterChains(channels, count, length, n);
+      continue;
+    }
+    for (int c = 0; c < count; ++c) {
+      const StripLane& lane = lanes[c];
+      const int p = lane.order->processor[static_cast<std::size_t>(k)];
+      if (p == kLimiter && !withLimiter) continue;
+      runProcessor(p, *lane.settings, *lane.memory, n, lane.left, lane.right);
+    }
+    ++k;
+  }
+}
+
 void runMasterLimiter(const StripChannelSettings& settings, long n, double* left, double* right) {
   if (settings.enabled[kLimiter]) LIMITER(settings.lim, n, left, right);
 }

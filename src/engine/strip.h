@@ -38,6 +38,30 @@ StripOrder stripOrder(const StripChannelSettings& settings);
 void runStrip(const StripChannelSettings& settings, const StripOrder& order, StripMemory& memory,
               long n, double* left, double* right, bool withLimiter);
 
+// One strip of a group run together, and the samples it works on.
+struct StripLane {
+  const StripChannelSettings* settings = nullptr;
+  const StripOrder* order = nullptr;
+  StripMemory* memory = nullptr;
+  double* left = nullptr;
+  double* right = nullptr;
+};
+
+// At most this many strips run as one group.
+inline constexpr int kMaxStripGroup = 4;
+
+// Whether two strips can run as one group: filters at the same places, a
+// high-pass where the other has one. What else they run may differ.
+bool sameStripShape(const StripOrder& a, const StripOrder& b);
+
+// Whether a strip has a filter, so that grouping it pays.
+bool stripHasFilter(const StripOrder& order);
+
+// Runs the strips of lanes[0..count-1] (count at most kMaxStripGroup, all of
+// one shape) as runStrip runs each: their filter chains side by side, their
+// other processors one strip after the other.
+void runStrips(const StripLane* lanes, int count, long n, bool withLimiter);
+
 // The master limiter on its own, when the master has one.
 void runMasterLimiter(const StripChannelSettings& settings, long n, double* left, double* right);
 

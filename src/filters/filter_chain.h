@@ -23,4 +23,27 @@ inline constexpr int kMaxChainFilters = 7;
 // left[0..n-1] and right[0..n-1], in place.
 void runFilterChain(const ChainFilter* filters, int count, long n, double* left, double* right);
 
+// One channel's chain and samples, for running several channels together.
+struct ChainChannel {
+  const ChainFilter* filters = nullptr;
+  double* left = nullptr;
+  double* right = nullptr;
+};
+
+inline constexpr int kMaxChainChannels = 4;
+
+// How many channels side by side pay on this processor (2 or 4): a group
+// wider than that runs in parts.
+int chainChannelsSideBySide();
+
+// Whether two chains can run side by side: the same count, and a high-pass
+// wherever the other has one.
+bool sameChainShape(const ChainFilter* a, const ChainFilter* b, int count);
+
+// Runs the chains of channels[0..channelCount-1] (at most kMaxChainChannels,
+// all of one shape, `count` filters each) over n frames, each in place: the
+// same numbers as runFilterChain on each channel, with the channels side by
+// side in one vector, so that one instruction works for all of them.
+void runFilterChains(const ChainChannel* channels, int channelCount, int count, long n);
+
 }  // namespace sorvan
