@@ -4,10 +4,15 @@
 // the strip filters is checked on whole strips, with the engine).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <deque>
 #include <random>
+#include <vector>
 
+#include "filters/chain_walks.h"
 #include "filters/eq.h"
+#include "filters/filter_chain.h"
 #include "filters/hpf.h"
 #include "filters/reverb_eq.h"
 
@@ -141,6 +146,92 @@ TEST(ReverbEqTest, CornersAtOrAboveHalfTheRateStayBounded) {
     ASSERT_NEAR(pass[i], 1e6 * std::sin(i * 0.9 + 1) + (i % 7) * 1e5, 1e-3) << i;
     ASSERT_EQ(silent[i], i < 2 ? pass[i] : 0.0) << i;
     ASSERT_LT(std::abs(edge[i]), 1e8) << i;
+  }
+}
+
+// A strip's high-pass and six sections, with its own coefficients and memory,
+// and a stereo block of noise reaching down into the denormal guard.
+struct StripChain {
+  HpfCoefficients hpf;
+  HpfMemory hpfMemory;
+  std::array<BiquadCoefficients, 6> eq;
+  std::array<BiquadMemory, 6> eqMemory{};
+  std::array<ChainFilter, 7> filters;
+  std::vector<double> left, right;
+
+  StripChain(unsigned seed, long n) : left(n), right(n) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    hpf = highPassCoefficients(30.0 + 40.0 * (u(rng) + 1.0), 48000.0);
+    for (int section = 1; section <= 6; ++section)
+      eq[section - 1] =
+          eqSection(section, 2000.0 + 1500.0 * u(rng), 6.0 * u(rng), 1.0 + 0.5 * u(rng), 48000.0);
+    filters[0] = ChainFilter{&hpf, &hpfMemory, nullptr, nullptr};
+    for (int f = 0; f < 6; ++f)
+      filters[f + 1] = ChainFilter{nullptr, nullptr, &eq[f], &eqMemory[f]};
+    for (long i = 0; i < n; ++i) {
+      const double scale = i % 500 < 20 ? 1e-5 : 1e6;  // stretches inside the guard
+      left[i] = scale * u(rng);
+      right[i] = scale * u(rng);
+    }
+  }
+
+  // Each filter over the whole block in turn, the plain way.
+  void runFilterByFilter(long from, long n) {
+    HPF(hpf, hpfMemory, n, left.data() + from, right.data() + from);
+    for (int f = 0; f < 6; ++f)
+      runBiquad(eq[f], eqMemory[f], n, left.data() + from, right.data() + from);
+  }
+  ChainChannel channel(long from) {
+    return {filters.data(), left.data() + from, right.data() + from};
+  }
+};
+
+// Chains of several channels run side by side, on every processor family this
+// machine has, and a block cut anywhere: each channel gets exactly the bits of
+// its own filters run one after the other, seeding samples included.
+TEST(FilterChainTest, ChannelsSideBySideGiveEachChannelItsOwnBits) {
+  constexpr long kFrames = 3000, kCut = 1001;
+  std::vector<ChainWalkFunction> walks{runChainWalkBaseline};
+  if (__builtin_cpu_supports("avx2")) walks.push_back(runChainWalkAvx2);
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+    walks.push_back(runChainWalkAvx512);
+  for (int channels = 1; channels <= kMaxChainChannels; ++channels) {
+    std::deque<StripChain> want, got;
+    for (int c = 0; c < channels; ++c) {
+      want.emplace_back(7u * c + 1u, kFrames);
+      got.emplace_back(7u * c + 1u, kFrames);
+    }
+    for (StripChain& w : want) w.runFilterByFilter(0, kFrames);
+    std::vector<ChainChannel> lanes;
+    for (StripChain& g : got) lanes.push_back(g.channel(0));
+    runFilterChains(lanes.data(), channels, 7, kCut);  // seeds, then side by side
+    lanes.clear();
+    for (StripChain& g : got) lanes.push_back(g.channel(kCut));
+    runFilterChains(lanes.data(), channels, 7, kFrames - kCut);
+    for (int c = 0; c < channels; ++c) {
+      EXPECT_EQ(got[c].left, want[c].left) << channels << " channels, channel " << c;
+      EXPECT_EQ(got[c].right, want[c].right) << channels << " channels, channel " << c;
+    }
+  }
+  // Every walk, four seeded channels at once where it can.
+  for (ChainWalkFunction walk : walks) {
+    std::deque<StripChain> want, got;
+    for (int c = 0; c < 4; ++c) {
+      want.emplace_back(11u * c + 3u, kFrames);
+      got.emplace_back(11u * c + 3u, kFrames);
+      want[c].runFilterByFilter(0, 2);
+      got[c].runFilterByFilter(0, 2);
+    }
+    for (StripChain& w : want) w.runFilterByFilter(2, kFrames - 2);
+    std::vector<ChainChannel> lanes;
+    for (StripChain& g : got) lanes.push_back(g.channel(0));
+    walk(lanes.data(), 4, 7, 2, kFrames);
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(got[c].left, want[c].left);
+      EXPECT_EQ(got[c].right, want[c].right);
+    }
   }
 }
 
