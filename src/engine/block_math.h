@@ -28,28 +28,14 @@ inline void addSend(double* sendL, double* sendR, const std::int64_t* l, const s
   }
 }
 
-inline void toDoubles(const std::int64_t* l, const std::int64_t* r, double* toL, double* toR,
-                      long n) {
-  for (long i = 0; i < n; ++i) {
-    toL[i] = static_cast<double>(l[i]);
-    toR[i] = static_cast<double>(r[i]);
-  }
-}
+// A strip's way into double precision and back. Out of line, so that they
+// are built for the widest vectors the processor has: its conversions between
+// 64-bit integers and doubles take one instruction per vector there.
+void toDoubles(const std::int64_t* l, const std::int64_t* r, double* toL, double* toR, long n);
 
 // Back to integers, truncating; sets `clip` once a frame leaves +-fullScale.
-inline void toIntegers(const double* l, const double* r, std::int64_t* toL, std::int64_t* toR,
-                       long n, double fullScale, int& clip) {
-  long i = 0;
-  for (; i < n && clip == 0; ++i) {
-    if (l[i] > fullScale || l[i] < -fullScale || r[i] > fullScale || r[i] < -fullScale) clip = 1;
-    toL[i] = truncateTo<std::int64_t>(l[i]);
-    toR[i] = truncateTo<std::int64_t>(r[i]);
-  }
-  for (; i < n; ++i) {
-    toL[i] = truncateTo<std::int64_t>(l[i]);
-    toR[i] = truncateTo<std::int64_t>(r[i]);
-  }
-}
+void toIntegers(const double* l, const double* r, std::int64_t* toL, std::int64_t* toR, long n,
+                double fullScale, int& clip);
 
 inline void scale(double* l, double* r, double gain, long n) {
   for (long i = 0; i < n; ++i) {

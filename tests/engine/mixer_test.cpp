@@ -11,9 +11,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "base/messages.h"
+#include "base/numeric.h"
+#include "engine/block_math.h"
 #include "engine/playback.h"
 #include "engine/plot.h"
 #include "engine/strip.h"
@@ -338,6 +341,45 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
       blocks.push_back(std::min<long>(n - done, std::uniform_int_distribution<long>(1, 997)(rng)));
     EXPECT_TRUE(run(blocks) == whole) << seed;
   }
+}
+
+// A strip's way back to integers, vectorised, truncates as truncateTo does at
+// every edge (NaN, infinities, the ends of the range) and flags a frame
+// beyond full scale on either side, whichever clone of it the machine runs.
+TEST(BlockMathTest, BackToIntegersTruncatesAtEveryEdgeAndFlagsClips) {
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> edges = {0.0,
+                               -0.0,
+                               0.5,
+                               -0.5,
+                               1.9999,
+                               -1.9999,
+                               8388607.9,
+                               -8.4e6,
+                               9.2e18,
+                               -9.3e18,
+                               0x1p63,
+                               -0x1p63,
+                               0x1.fffffffffffffp62,
+                               inf,
+                               -inf,
+                               std::nan("")};
+  std::vector<double> left(edges), right(edges.rbegin(), edges.rend());
+  for (int i = 0; i < 40; ++i) left.push_back(i * 1000.5), right.push_back(-i * 999.25);
+  const long n = static_cast<long>(left.size());
+  std::vector<std::int64_t> l(n), r(n);
+  int clip = 0;
+  toIntegers(left.data(), right.data(), l.data(), r.data(), n, 1e300, clip);
+  for (long i = 0; i < n; ++i) {
+    EXPECT_EQ(l[i], truncateTo<std::int64_t>(left[i])) << left[i];
+    EXPECT_EQ(r[i], truncateTo<std::int64_t>(right[i])) << right[i];
+  }
+  EXPECT_EQ(clip, 1);  // the infinities
+  clip = 0;
+  toIntegers(left.data() + n - 40, right.data() + n - 40, l.data(), r.data(), 40, 40000.0, clip);
+  EXPECT_EQ(clip, 0);
+  toIntegers(left.data() + n - 40, right.data() + n - 40, l.data(), r.data(), 40, 39000.0, clip);
+  EXPECT_EQ(clip, 1);  // 39019.5 on the left
 }
 
 }  // namespace
