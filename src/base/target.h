@@ -22,6 +22,5 @@
 // A third version for AVX-512, for plain loops the compiler turns into
 // vectors (not for the vector types written out in the filter chain's walk,
 // which are built per processor in files of their own).
-#define SORVAN_ALSO_AVX512 \
-  __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#define SORVAN_ALSO_AVX512 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
