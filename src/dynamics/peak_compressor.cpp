@@ -12,13 +12,15 @@ struct PeakSide {
   double& oldpeak;
 
   // Returns whether a half-wave was completed, and whether it was quiet.
+  // Written as selections: crossings in noisy material come at random, and
+  // a branch on them would be mispredicted half the time.
   bool listen(int phase, double x, bool crossed, double halfThresh, bool& quiet) {
-    if (x > newpeak) newpeak = x;
-    if (phase == compressor_phase::kAttack || !crossed) return false;
-    quiet = newpeak < halfThresh;
-    oldpeak = newpeak;
-    newpeak = 0.0;
-    return true;
+    newpeak = x > newpeak ? x : newpeak;
+    const bool ended = phase != compressor_phase::kAttack && crossed;
+    quiet = ended ? newpeak < halfThresh : quiet;
+    oldpeak = ended ? newpeak : oldpeak;
+    newpeak = ended ? 0.0 : newpeak;
+    return ended;
   }
 };
 
@@ -32,27 +34,32 @@ void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState
   PeakSide sideL{s.newpeakL, s.oldpeakL};
   PeakSide sideR{s.newpeakR, s.oldpeakR};
 
-  for (long i = 0; i < n; ++i) {
-    const double qL = left[i] >= 0.0 ? 1.0 : -1.0;
-    const double qR = right[i] >= 0.0 ? 1.0 : -1.0;
-    const double xL = flooredMagnitude(left[i]).x;
-    const double xR = flooredMagnitude(right[i]).x;
+  PhaseNotes notes;
+  for (long at = 0; at < n; at += kPhaseChunkFrames) {
+    const long m = n - at < kPhaseChunkFrames ? n - at : kPhaseChunkFrames;
+    for (long j = 0; j < m; ++j) {
+      const double qL = left[at + j] >= 0.0 ? 1.0 : -1.0;
+      const double qR = right[at + j] >= 0.0 ? 1.0 : -1.0;
+      const double xL = flooredMagnitude(left[at + j]).x;
+      const double xR = flooredMagnitude(right[at + j]).x;
 
-    if (s.phase.phase == compressor_phase::kIdle && (xL > T || xR > T)) {
-      triggerAttack(s.phase);
-      s.oldpeakL = s.oldpeakR = 0.0;
-      s.newpeakL = s.newpeakR = 0.0;
+      if (s.phase.phase == compressor_phase::kIdle && (xL > T || xR > T)) {
+        triggerAttack(s.phase);
+        s.oldpeakL = s.oldpeakR = 0.0;
+        s.newpeakL = s.newpeakR = 0.0;
+      }
+      HalfWaveReport r;
+      if (s.phase.phase != compressor_phase::kIdle) {
+        r.endedL = sideL.listen(s.phase.phase, xL, qL != s.oldpolarL, halfT, r.quietL);
+        r.endedR = sideR.listen(s.phase.phase, xR, qR != s.oldpolarR, halfT, r.quietR);
+        r.belowL = s.oldpeakL < T;
+        r.belowR = s.oldpeakR < T;
+      }
+      advancePhase(s.phase, settings, s.curves, r, notes.kind[j], notes.curve[j]);
+      s.oldpolarL = qL;
+      s.oldpolarR = qR;
     }
-    HalfWaveReport r;
-    if (s.phase.phase != compressor_phase::kIdle) {
-      r.endedL = sideL.listen(s.phase.phase, xL, qL != s.oldpolarL, halfT, r.quietL);
-      r.endedR = sideR.listen(s.phase.phase, xR, qR != s.oldpolarR, halfT, r.quietR);
-      r.belowL = s.oldpeakL < T;
-      r.belowR = s.oldpeakR < T;
-    }
-    stepPhase(s.phase, settings, s.curves, r, xL, xR, qL, qR, left[i], right[i]);
-    s.oldpolarL = qL;
-    s.oldpolarR = qR;
+    applyPhaseGains(notes, m, settings.ratio, left + at, right + at);
   }
   st = s;
 }

@@ -32,25 +32,30 @@ void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& 
   const double halfThresh = static_cast<double>(settings.thresh) * 0.5;
   RmsChannelState s = st;
 
-  for (long i = 0; i < n; ++i) {
-    const double pL = left[i] >= 0.0 ? 1.0 : -1.0;
-    const double pR = right[i] >= 0.0 ? 1.0 : -1.0;
-    const FlooredMagnitude mL = flooredMagnitude(left[i]);
-    const FlooredMagnitude mR = flooredMagnitude(right[i]);
+  PhaseNotes notes;
+  for (long at = 0; at < n; at += kPhaseChunkFrames) {
+    const long m = n - at < kPhaseChunkFrames ? n - at : kPhaseChunkFrames;
+    for (long j = 0; j < m; ++j) {
+      const double pL = left[at + j] >= 0.0 ? 1.0 : -1.0;
+      const double pR = right[at + j] >= 0.0 ? 1.0 : -1.0;
+      const FlooredMagnitude mL = flooredMagnitude(left[at + j]);
+      const FlooredMagnitude mR = flooredMagnitude(right[at + j]);
 
-    HalfWaveReport r;
-    r.endedL = addToHalfWave(s.rmsL, s.squaresL, s.intervalL, pL, s.oldpolarL, mL.square);
-    r.endedR = addToHalfWave(s.rmsR, s.squaresR, s.intervalR, pR, s.oldpolarR, mR.square);
-    r.quietL = static_cast<double>(s.rmsL) < halfThresh;
-    r.quietR = static_cast<double>(s.rmsR) < halfThresh;
-    r.belowL = s.rmsL < threshF;
-    r.belowR = s.rmsR < threshF;
+      HalfWaveReport r;
+      r.endedL = addToHalfWave(s.rmsL, s.squaresL, s.intervalL, pL, s.oldpolarL, mL.square);
+      r.endedR = addToHalfWave(s.rmsR, s.squaresR, s.intervalR, pR, s.oldpolarR, mR.square);
+      r.quietL = static_cast<double>(s.rmsL) < halfThresh;
+      r.quietR = static_cast<double>(s.rmsR) < halfThresh;
+      r.belowL = s.rmsL < threshF;
+      r.belowR = s.rmsR < threshF;
 
-    if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
-      triggerAttack(s.phase);
-    stepPhase(s.phase, settings, s.curves, r, mL.x, mR.x, pL, pR, left[i], right[i]);
-    s.oldpolarL = pL;
-    s.oldpolarR = pR;
+      if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
+        triggerAttack(s.phase);
+      advancePhase(s.phase, settings, s.curves, r, notes.kind[j], notes.curve[j]);
+      s.oldpolarL = pL;
+      s.oldpolarR = pR;
+    }
+    applyPhaseGains(notes, m, settings.ratio, left + at, right + at);
   }
   st = s;
 }

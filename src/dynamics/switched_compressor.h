@@ -81,47 +81,66 @@ inline std::int64_t walkRelease(std::int64_t step, bool quiet) {
   return step > 0 ? step - 1 : step;
 }
 
-// One frame of magnitudes xL, xR (floored) with polarities pL, pR (+-1.0):
-// writes the frame at the phase's gain to left and right, unless the
-// compressor idles, where the frame passes untouched; then moves the phase on.
-inline void stepPhase(SwitchedPhase& s, const SwitchedCompressorSettings& c,
-                      const SwitchedCurves& curves, const HalfWaveReport& r, double xL, double xR,
-                      double pL, double pR, double& left, double& right) {
+// How the phase step scales one frame: untouched while idle, then along the
+// attack curve, fully compressed, or along the release curve.
+namespace frame_gain {
+inline constexpr std::int64_t kPass = 0;
+inline constexpr std::int64_t kAttack = 1;
+inline constexpr std::int64_t kFull = 2;
+inline constexpr std::int64_t kRelease = 3;
+}  // namespace frame_gain
+
+// A compressor walks its phases frame by frame, which cannot run as vectors,
+// and notes for each frame how it is scaled; a second pass then scales the
+// frames, which can. A stretch of frames at a time, so the notes stay in the
+// first-level cache.
+inline constexpr long kPhaseChunkFrames = 512;
+
+struct PhaseNotes {
+  std::int64_t kind[kPhaseChunkFrames];
+  double curve[kPhaseChunkFrames];  // the curve value of an attack or release frame
+};
+
+// Moves the phase on over one frame and notes how the frame is scaled.
+inline void advancePhase(SwitchedPhase& s, const SwitchedCompressorSettings& c,
+                         const SwitchedCurves& curves, const HalfWaveReport& r, std::int64_t& kind,
+                         double& curve) {
   using namespace compressor_phase;
-  const double ratio = c.ratio;
+  curve = 0.0;
   switch (s.phase) {
-    case kAttack: {
+    case kAttack:
       // Unity gain at curve value 0 falling to 1/ratio at 1.
-      const double v =
+      kind = frame_gain::kAttack;
+      curve =
           curves.attack ? curves.attack[s.attackCount] : curveValue(s.attackCount, c.attackSamples);
-      left = (xL - (xL - xL / ratio) * v) * pL;
-      right = (xR - (xR - xR / ratio) * v) * pR;
       if (s.attackCount < c.attackSamples)
         ++s.attackCount;
       else
         s.phase = kCompressed;
       break;
-    }
     case kCompressed:
-      left = (xL / ratio) * pL;
-      right = (xR / ratio) * pR;
-      if (r.endedL) s.passTL = r.quietL ? countQuietHalfWave(s.passTL) : 0;
-      if (r.endedR) s.passTR = r.quietR ? countQuietHalfWave(s.passTR) : 0;
+      kind = frame_gain::kFull;
+      s.passTL = r.endedL ? (r.quietL ? countQuietHalfWave(s.passTL) : 0) : s.passTL;
+      s.passTR = r.endedR ? (r.quietR ? countQuietHalfWave(s.passTR) : 0) : s.passTR;
       if (s.passTL > 3 && s.passTR > 3) s.phase = kRelease;
       break;
-    case kRelease: {
+    case kRelease:
       // 1/ratio at curve value 0 rising to unity at 1.
-      const double v = curves.release ? curves.release[s.releaseCount]
-                                      : curveValue(s.releaseCount, c.releaseSamples);
-      left = ((xL - xL / ratio) * v + xL / ratio) * pL;
-      right = ((xR - xR / ratio) * v + xR / ratio) * pR;
+      kind = frame_gain::kRelease;
+      curve = curves.release ? curves.release[s.releaseCount]
+                             : curveValue(s.releaseCount, c.releaseSamples);
       s.releaseCount = walkRelease(s.releaseCount, r.belowL && r.belowR);
       if (s.releaseCount > c.releaseSamples) s.phase = kIdle;
       break;
-    }
     default:
+      kind = frame_gain::kPass;
       break;
   }
 }
+
+// Scales frames [0, n) of left and right as `notes` say, each from its floored
+// magnitude and its sign: the attack frame x - (x - x/ratio) v, the
+// compressed x/ratio, the release (x - x/ratio) v + x/ratio, each with its sign.
+void applyPhaseGains(const PhaseNotes& notes, long n, double ratio, double* left, double* right);
 
 }  // namespace sorvan
