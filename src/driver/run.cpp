@@ -237,6 +237,14 @@ TapFile planTapFile(const SessionFiles& files, const EffectSettings& effects,
   tap.mode = readTapMode(files.prefs.section());
   if (tap.mode == 0) return tap;
   tap.path = files.pre.mixDir.value_or("") + (tap.mode == 1 ? "revTap.wav" : "rtnTap.wav");
+  // The send tap needs the send-fed recursive reverb; a master-fed reverb
+  // takes the place of the send-fed ones, and then there is no such send.
+  if (tap.mode == 1 && !r.recursiveRuns()) {
+    say("Tap file %s not written: a master-fed reverb replaces the send-fed ones, so the "
+        "recursive reverb has no send; write tap<TAB>rtn to tap the return instead\n",
+        tap.path.c_str());
+    return TapFile{};
+  }
   refuseOutputOverInput(tap.path, inputs);
   // Both are renamed into place after the mix; one name would lose the mix.
   if (tap.path == prefs.outputPath) {

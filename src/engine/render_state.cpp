@@ -21,9 +21,8 @@ namespace {
 
 // Which reverbs run, and their geometry; an impossible room refuses the run.
 void prepareReverbs(const ReverbSettings& r, double rate, ReverbRuntime& reverb) {
-  // Master-fed reverbs replace the send-fed ones.
-  reverb.tapRuns = r.masterFed() ? r.masterFedTap : r.tapInUse;
-  reverb.recursiveRuns = r.masterFed() ? r.masterFedRecursive : r.recursiveInUse;
+  reverb.tapRuns = r.tapRuns();
+  reverb.recursiveRuns = r.recursiveRuns();
   if (reverb.tapRuns) {
     if (auto problem = setupDiscreteReverb(reverb.tap, kBlockFrames, rate, r.tapRoom, r.taps, r.p1,
                                            r.p2, r.p3))

@@ -78,6 +78,9 @@ struct ReverbSettings {
 
   bool anyInUse() const { return recursiveInUse || tapInUse; }
   bool masterFed() const { return masterFedRecursive || masterFedTap; }
+  // Which reverbs run: master-fed reverbs replace the send-fed ones.
+  bool recursiveRuns() const { return masterFed() ? masterFedRecursive : recursiveInUse; }
+  bool tapRuns() const { return masterFed() ? masterFedTap : tapInUse; }
 };
 
 struct EffectSettings {

@@ -138,6 +138,12 @@ const Case kCases[] = {
     row("mix named like the tap file",
         faders("rtn\t0\t75\nrev\t1\t0\n", "tap\trev\noname\trevTap\n"), 2,
         "Error: output file revTap.wav is also the tap file\n"),
+    // A send tap where a master-fed reverb replaces the send-fed ones: the mix
+    // alone (this read an unallocated send and crashed).
+    row("send tap of a replaced reverb",
+        faders("rtn\t0\t75\nrev\t1\t0\ntrev\tM\t-3\n", "tap\trev\n"), 0,
+        "Tap file revTap.wav not written: a master-fed reverb replaces the send-fed ones")
+        .keeps(Kept::kWritten),
     // Outputs that cannot be created, written or renamed into place: status 3.
     row("missing output folder", prefs("mixdir\tnowhere/\n"), 3,
         cannotWrite("nowhere/song.wav", "No such file or directory")),
