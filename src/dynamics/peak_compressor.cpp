@@ -24,44 +24,57 @@ struct PeakSide {
   }
 };
 
+// One peak compressor's phase walk, its state held where the compiler can
+// keep it in registers.
+struct PeakWalk {
+  const SwitchedCompressorSettings* settings = nullptr;
+  PeakChannelState s;
+  double T = 0, halfT = 0;
+
+  void start(const SwitchedCompressorSettings& c, const PeakChannelState& state) {
+    settings = &c;
+    s = state;
+    T = static_cast<double>(c.thresh);
+    halfT = T * 0.5;
+  }
+  void finish(PeakChannelState& state) const { state = s; }
+
+  void step(double left, double right, std::int64_t& kind, double& curve) {
+    PeakSide sideL{s.newpeakL, s.oldpeakL};
+    PeakSide sideR{s.newpeakR, s.oldpeakR};
+    const double qL = left >= 0.0 ? 1.0 : -1.0;
+    const double qR = right >= 0.0 ? 1.0 : -1.0;
+    const double xL = flooredMagnitude(left).x;
+    const double xR = flooredMagnitude(right).x;
+
+    if (s.phase.phase == compressor_phase::kIdle && (xL > T || xR > T)) {
+      triggerAttack(s.phase);
+      s.oldpeakL = s.oldpeakR = 0.0;
+      s.newpeakL = s.newpeakR = 0.0;
+    }
+    HalfWaveReport r;
+    if (s.phase.phase != compressor_phase::kIdle) {
+      r.endedL = sideL.listen(s.phase.phase, xL, qL != s.oldpolarL, halfT, r.quietL);
+      r.endedR = sideR.listen(s.phase.phase, xR, qR != s.oldpolarR, halfT, r.quietR);
+      r.belowL = s.oldpeakL < T;
+      r.belowR = s.oldpeakR < T;
+    }
+    advancePhase(s.phase, *settings, s.curves, r, kind, curve);
+    s.oldpolarL = qL;
+    s.oldpolarR = qR;
+  }
+};
+
 }  // namespace
 
-void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState& st, long n,
+void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState& state, long n,
                     double* left, double* right) {
-  const double T = static_cast<double>(settings.thresh);
-  const double halfT = T * 0.5;
-  PeakChannelState s = st;
-  PeakSide sideL{s.newpeakL, s.oldpeakL};
-  PeakSide sideR{s.newpeakR, s.oldpeakR};
+  const PeakJob job{&settings, &state, left, right};
+  walkCompressors<PeakWalk>(&job, 1, n);
+}
 
-  PhaseNotes notes;
-  for (long at = 0; at < n; at += kPhaseChunkFrames) {
-    const long m = n - at < kPhaseChunkFrames ? n - at : kPhaseChunkFrames;
-    for (long j = 0; j < m; ++j) {
-      const double qL = left[at + j] >= 0.0 ? 1.0 : -1.0;
-      const double qR = right[at + j] >= 0.0 ? 1.0 : -1.0;
-      const double xL = flooredMagnitude(left[at + j]).x;
-      const double xR = flooredMagnitude(right[at + j]).x;
-
-      if (s.phase.phase == compressor_phase::kIdle && (xL > T || xR > T)) {
-        triggerAttack(s.phase);
-        s.oldpeakL = s.oldpeakR = 0.0;
-        s.newpeakL = s.newpeakR = 0.0;
-      }
-      HalfWaveReport r;
-      if (s.phase.phase != compressor_phase::kIdle) {
-        r.endedL = sideL.listen(s.phase.phase, xL, qL != s.oldpolarL, halfT, r.quietL);
-        r.endedR = sideR.listen(s.phase.phase, xR, qR != s.oldpolarR, halfT, r.quietR);
-        r.belowL = s.oldpeakL < T;
-        r.belowR = s.oldpeakR < T;
-      }
-      advancePhase(s.phase, settings, s.curves, r, notes.kind[j], notes.curve[j]);
-      s.oldpolarL = qL;
-      s.oldpolarR = qR;
-    }
-    applyPhaseGains(notes, m, settings.ratio, left + at, right + at);
-  }
-  st = s;
+void PEAKCOMPRESSORS(const PeakJob* jobs, int count, long n) {
+  walkCompressors<PeakWalk>(jobs, count, n);
 }
 
 }  // namespace sorvan

@@ -21,4 +21,9 @@ struct PeakChannelState {
 void PEAKCOMPRESSOR(const SwitchedCompressorSettings& settings, PeakChannelState& state, long n,
                     double* left, double* right);
 
+// Several strips' compressors of this kind at once (count at most
+// kMaxCompressorJobs), each as the function above would run it.
+using PeakJob = CompressorJob<PeakChannelState>;
+void PEAKCOMPRESSORS(const PeakJob* jobs, int count, long n);
+
 }  // namespace sorvan

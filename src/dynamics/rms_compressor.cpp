@@ -22,42 +22,56 @@ bool addToHalfWave(float& rms, float& squares, float& interval, double polarity,
   return true;
 }
 
-}  // namespace
-
-void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& st, long n,
-                   double* left, double* right) {
+// One RMS compressor's phase walk, its state held where the compiler can keep
+// it in registers.
+struct RmsWalk {
+  const SwitchedCompressorSettings* settings = nullptr;
+  RmsChannelState s;
   // The trigger and the release compare in single precision, the quiet test
   // in double.
-  const float threshF = static_cast<float>(settings.thresh);
-  const double halfThresh = static_cast<double>(settings.thresh) * 0.5;
-  RmsChannelState s = st;
+  float threshF = 0;
+  double halfThresh = 0;
 
-  PhaseNotes notes;
-  for (long at = 0; at < n; at += kPhaseChunkFrames) {
-    const long m = n - at < kPhaseChunkFrames ? n - at : kPhaseChunkFrames;
-    for (long j = 0; j < m; ++j) {
-      const double pL = left[at + j] >= 0.0 ? 1.0 : -1.0;
-      const double pR = right[at + j] >= 0.0 ? 1.0 : -1.0;
-      const FlooredMagnitude mL = flooredMagnitude(left[at + j]);
-      const FlooredMagnitude mR = flooredMagnitude(right[at + j]);
-
-      HalfWaveReport r;
-      r.endedL = addToHalfWave(s.rmsL, s.squaresL, s.intervalL, pL, s.oldpolarL, mL.square);
-      r.endedR = addToHalfWave(s.rmsR, s.squaresR, s.intervalR, pR, s.oldpolarR, mR.square);
-      r.quietL = static_cast<double>(s.rmsL) < halfThresh;
-      r.quietR = static_cast<double>(s.rmsR) < halfThresh;
-      r.belowL = s.rmsL < threshF;
-      r.belowR = s.rmsR < threshF;
-
-      if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
-        triggerAttack(s.phase);
-      advancePhase(s.phase, settings, s.curves, r, notes.kind[j], notes.curve[j]);
-      s.oldpolarL = pL;
-      s.oldpolarR = pR;
-    }
-    applyPhaseGains(notes, m, settings.ratio, left + at, right + at);
+  void start(const SwitchedCompressorSettings& c, const RmsChannelState& state) {
+    settings = &c;
+    s = state;
+    threshF = static_cast<float>(c.thresh);
+    halfThresh = static_cast<double>(c.thresh) * 0.5;
   }
-  st = s;
+  void finish(RmsChannelState& state) const { state = s; }
+
+  void step(double left, double right, std::int64_t& kind, double& curve) {
+    const double pL = left >= 0.0 ? 1.0 : -1.0;
+    const double pR = right >= 0.0 ? 1.0 : -1.0;
+    const FlooredMagnitude mL = flooredMagnitude(left);
+    const FlooredMagnitude mR = flooredMagnitude(right);
+
+    HalfWaveReport r;
+    r.endedL = addToHalfWave(s.rmsL, s.squaresL, s.intervalL, pL, s.oldpolarL, mL.square);
+    r.endedR = addToHalfWave(s.rmsR, s.squaresR, s.intervalR, pR, s.oldpolarR, mR.square);
+    r.quietL = static_cast<double>(s.rmsL) < halfThresh;
+    r.quietR = static_cast<double>(s.rmsR) < halfThresh;
+    r.belowL = s.rmsL < threshF;
+    r.belowR = s.rmsR < threshF;
+
+    if (s.phase.phase == compressor_phase::kIdle && (s.rmsL > threshF || s.rmsR > threshF))
+      triggerAttack(s.phase);
+    advancePhase(s.phase, *settings, s.curves, r, kind, curve);
+    s.oldpolarL = pL;
+    s.oldpolarR = pR;
+  }
+};
+
+}  // namespace
+
+void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& state, long n,
+                   double* left, double* right) {
+  const RmsJob job{&settings, &state, left, right};
+  walkCompressors<RmsWalk>(&job, 1, n);
+}
+
+void RMSCOMPRESSORS(const RmsJob* jobs, int count, long n) {
+  walkCompressors<RmsWalk>(jobs, count, n);
 }
 
 }  // namespace sorvan

@@ -20,4 +20,9 @@ struct RmsChannelState {
 void RMSCOMPRESSOR(const SwitchedCompressorSettings& settings, RmsChannelState& state, long n,
                    double* left, double* right);
 
+// Several strips' compressors of this kind at once (count at most
+// kMaxCompressorJobs), each as the function above would run it.
+using RmsJob = CompressorJob<RmsChannelState>;
+void RMSCOMPRESSORS(const RmsJob* jobs, int count, long n);
+
 }  // namespace sorvan

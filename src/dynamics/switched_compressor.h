@@ -138,6 +138,63 @@ inline void advancePhase(SwitchedPhase& s, const SwitchedCompressorSettings& c,
   }
 }
 
+// One compressor of several run together: its settings, its state, and the
+// samples it works on in place.
+template <typename State>
+struct CompressorJob {
+  const SwitchedCompressorSettings* settings = nullptr;
+  State* state = nullptr;
+  double* left = nullptr;
+  double* right = nullptr;
+};
+
+inline constexpr int kMaxCompressorJobs = 4;
+
+// Walks K compressors (Walk: one compressor's phase walk over its frames)
+// frame by frame, the K of one frame one after the other: each walk is a
+// chain of dependent steps, and independent chains side by side let the
+// processor work on all of them at once. Then each one's gain pass.
+template <typename Walk, int K, typename State>
+void walkTogether(const CompressorJob<State>* jobs, long n) {
+  Walk walks[K];
+  PhaseNotes notes[K];
+  for (int c = 0; c < K; ++c) walks[c].start(*jobs[c].settings, *jobs[c].state);
+  for (long at = 0; at < n; at += kPhaseChunkFrames) {
+    const long m = n - at < kPhaseChunkFrames ? n - at : kPhaseChunkFrames;
+    for (long j = 0; j < m; ++j) {
+#pragma GCC unroll 4
+      for (int c = 0; c < K; ++c)
+        walks[c].step(jobs[c].left[at + j], jobs[c].right[at + j], notes[c].kind[j],
+                      notes[c].curve[j]);
+    }
+    for (int c = 0; c < K; ++c)
+      applyPhaseGains(notes[c], m, jobs[c].settings->ratio, jobs[c].left + at, jobs[c].right + at);
+  }
+  for (int c = 0; c < K; ++c) walks[c].finish(*jobs[c].state);
+}
+
+// jobs[0..count-1] (count at most kMaxCompressorJobs), walked together.
+template <typename Walk, typename State>
+void walkCompressors(const CompressorJob<State>* jobs, int count, long n) {
+  for (int done = 0; done < count;) {
+    switch (count - done) {
+      case 1:
+        walkTogether<Walk, 1>(jobs + done, n);
+        return;
+      case 2:
+        walkTogether<Walk, 2>(jobs + done, n);
+        return;
+      case 3:
+        walkTogether<Walk, 3>(jobs + done, n);
+        return;
+      default:
+        walkTogether<Walk, 4>(jobs + done, n);
+        done += 4;
+        break;
+    }
+  }
+}
+
 // Scales frames [0, n) of left and right as `notes` say, each from its floored
 // magnitude and its sign: the attack frame x - (x - x/ratio) v, the
 // compressed x/ratio, the release (x - x/ratio) v + x/ratio, each with its sign.

@@ -123,12 +123,24 @@ void runStrips(const StripLane* lanes, int count, long n, bool withLimiter) {
       runFilterChains(channels, count, length, n);
       continue;
     }
+    // The switched compressors at this place run together, one kind at a
+    // time; any other processor runs strip by strip.
+    RmsJob rms[kMaxStripGroup];
+    PeakJob peak[kMaxStripGroup];
+    int rmsCount = 0, peakCount = 0;
     for (int c = 0; c < count; ++c) {
       const StripLane& lane = lanes[c];
       const int p = lane.order->processor[static_cast<std::size_t>(k)];
-      if (p == kLimiter && !withLimiter) continue;
-      runProcessor(p, *lane.settings, *lane.memory, n, lane.left, lane.right);
+      if (p == kRmsComp) {
+        rms[rmsCount++] = {&lane.settings->rms, &lane.memory->rms, lane.left, lane.right};
+      } else if (p == kPeakComp) {
+        peak[peakCount++] = {&lane.settings->comp, &lane.memory->comp, lane.left, lane.right};
+      } else if (p != kLimiter || withLimiter) {
+        runProcessor(p, *lane.settings, *lane.memory, n, lane.left, lane.right);
+      }
     }
+    if (rmsCount > 0) RMSCOMPRESSORS(rms, rmsCount, n);
+    if (peakCount > 0) PEAKCOMPRESSORS(peak, peakCount, n);
     ++k;
   }
 }
