@@ -31,13 +31,14 @@ SORVAN_INLINE Lanes<C> splat(double v) {
   return Lanes<C>{} + v;
 }
 
-// The denormal guard of every lane, without a branch.
+// The denormal guard of every lane, without a branch: a magnitude below the
+// guard becomes the guard, negative below zero and positive from zero up (-0.0
+// included, which compares equal to zero); NaN and larger values stay.
 template <int C>
 SORVAN_INLINE Lanes<C> guard(Lanes<C> x) {
   const Lanes<C> g = splat<C>(0.0001);
   const Lanes<C> zero = {};
-  const Lanes<C> up = (x >= zero && x < g) ? g : x;
-  return (x < zero && x > -g) ? -g : up;
+  return (x > -g && x < g) ? (x < zero ? -g : g) : x;
 }
 
 template <int C>
