@@ -310,7 +310,9 @@ class ChannelStage {
     std::int64_t* left = into.left.data();
     std::int64_t* right = into.right.data();
     const long k = c.start > pos ? static_cast<long>(std::min<std::int64_t>(c.start - pos, m)) : 0;
-    const std::int64_t firstFrame = pos + k - c.start;
+    // (A start far before the song, e.g. at the most negative stamp, puts the
+    // first frame beyond any recording rather than overflowing.)
+    const std::int64_t firstFrame = subtractSaturating(pos + k, c.start);
     const long wanted =
         static_cast<long>(std::clamp<std::int64_t>(c.length - firstFrame, 0, m - k));
     const bool decodable = c.channels == 1 || c.channels == 2;

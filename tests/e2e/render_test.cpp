@@ -57,7 +57,8 @@ TEST(RenderIdentity, UnityCentreChannelReproducesItsSourceExactly) {
 
 // b starts 100 frames before the first block boundary and ends inside the
 // second block; c starts exactly on the boundary; d starts 100 frames before
-// the song; a runs to the song end. The mix is sox's plain sum, to the bit.
+// the song; e starts at the most negative stamp and so plays nothing; a runs
+// to the song end. The mix is sox's plain sum, to the bit.
 TEST(RenderIdentity, TracksPlacedByTimeStampsSumLikeSoxMix) {
   Session s;
   s.sox("-n -r 48000 -b 24 -c 2 a.wav synth 200000s whitenoise gain -10");
@@ -68,9 +69,10 @@ TEST(RenderIdentity, TracksPlacedByTimeStampsSumLikeSoxMix) {
   s.sox("c.wav c_padded.wav pad 131072s");
   s.sox("d.wav d_trimmed.wav trim 100s");
   s.sox("-m -v 1 a.wav -v 1 b_padded.wav -v 1 c_padded.wav -v 1 d_trimmed.wav -D -b 24 sum.wav");
-  s.files("begin\nx a.wav +\ny b.wav +\nz c.wav +\nw d.wav +\nend\n",
+  s.files("begin\nx a.wav +\ny b.wav +\nz c.wav +\nw d.wav +\nv c.wav +\nend\n",
           unityFaders("tstamp\t2\t0\t2\t0\nsstamp\t2\t30000\nsstamp\t2\t4972\nsstamp\t3\t131072\n"
-                      "sstamp\t4\t-100\nv\t2\t0\nv\t3\t0\nv\t4\t0\n"),
+                      "sstamp\t4\t-100\ntstamp\t5\t0\t0\t-1e308\nv\t2\t0\nv\t3\t0\nv\t4\t0\n"
+                      "v\t5\t0\n"),
           kPlainPrefs);
   const Rendered out = render(s);
   ASSERT_EQ(out.frames(), 200000u);
