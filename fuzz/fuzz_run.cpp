@@ -11,8 +11,11 @@
 //   command is handed to the shell);
 // - '/' is replaced in all three texts, so no directory setting, output name
 //   or source name can reach outside the folder;
-// - files may grow to 4 MiB at most: a long render requested by the text
-//   then ends in a write error (status 3) instead of filling the disk.
+// - files may grow to 1 MiB at most: a long render requested by the text
+//   then ends in a write error (status 3) instead of filling the disk, and
+//   soon, so that fuzzing spends its time on many inputs rather than on long
+//   renders; 1 MiB still holds two blocks of 16-bit stereo, so the block
+//   boundaries are crossed.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -39,7 +42,7 @@ namespace {
 constexpr char kSeparator = '|';
 constexpr std::uint32_t kRate = 8000;
 constexpr int kFrames = 300;
-constexpr rlim_t kFileSizeLimit = 4 << 20;
+constexpr rlim_t kFileSizeLimit = 1 << 20;
 
 void put16(std::vector<unsigned char>& b, unsigned v) {
   b.push_back(v & 0xFF);
