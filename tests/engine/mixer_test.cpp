@@ -122,8 +122,7 @@ TEST(RenderTest, InMemoryEqualsFromAndToFilesTwiceAndAShortSourceIsSilentPastIts
   a.bytesPerSample = 3, a.bits = 24;
   {
     WaveFileSource source(dir.path("a.wav"), a);
-    // Written in the background, as a render with threads to spare writes.
-    WaveFileSink sink(dir.path("out.wav"), WaveFormat{48000, 24, 2, 150000}, 1 << 16, true);
+    WaveFileSink sink(dir.path("out.wav"), WaveFormat{48000, 24, 2, 150000}, 1 << 16);
     session.render(source, sink);
     sink.commit();
   }
