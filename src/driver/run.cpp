@@ -344,14 +344,8 @@ MixMeters renderStage(const RenderInputs& session, RenderState& state, const Sou
   const WaveFormat format = outputFormat(plan, rate);
   const auto bufferBytes =
       streamBuffer(static_cast<std::size_t>(plan.outputBits / 3) * 262144, format);
-  // With threads to spare the mix file is written while the next block
-  // mixes. Not beside a tap file or stems: their writes come after the mix's
-  // in each block, and a failure must be reported in that order.
-  const bool stems = std::any_of(state.stems.begin(), state.stems.end(),
-                                 [](const auto& stem) { return stem != nullptr; });
-  const bool inBackground = plan.threads > 1 && tapFile.mode == 0 && !stems;
   std::vector<std::unique_ptr<FileSink>> files;
-  files.push_back(openFileSink(paths.mix, format, bufferBytes, inBackground));
+  files.push_back(openFileSink(paths.mix, format, bufferBytes));
   RenderOutputs outputs{*files.back()};
   if (tapFile.mode != 0) {
     const WaveFormat tapFormat{rate, 24, 2, plan.renderLength};

@@ -340,10 +340,13 @@ class ChannelStage {
     }
   }
 
-  // Lets go of the channels whose recordings ended in this block.
+  // Says, in channel order, which channels read short, and lets go of the
+  // channels whose recordings ended in this block.
   void finishBlock() {
     for (int k = 0; k < count_; ++k) {
       const int ch = list_[k];
+      if (s_.readShort[ch]) sources_[ch]->reportShortRead();
+      s_.readShort[ch] = false;
       const SourceChannel& c = in_.plan.channels[ch];
       if (pos_ + n_ > addSaturating(c.start, c.length)) s_.wanted[ch] = false;
     }
@@ -401,19 +404,6 @@ void applyFader(const MixScript& script, RenderState& state, MixPlot* plot, int 
 void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                  MixPlot* plot, std::int64_t pos, long n) {
   ChannelStage(in, state, sources, plot, pos, n).run();
-}
-
-bool anyShortRead(const RenderInputs& in, const RenderState& state) {
-  for (int ch = 1; ch <= in.plan.trackCount; ++ch)
-    if (state.readShort[ch]) return true;
-  return false;
-}
-
-void reportShortReads(const RenderInputs& in, RenderState& state, const SourceTable& sources) {
-  for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
-    if (state.readShort[ch]) sources[ch]->reportShortRead();
-    state.readShort[ch] = false;
-  }
 }
 
 }  // namespace sorvan

@@ -18,11 +18,6 @@ class MixPlot;
 void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                  MixPlot* plot, std::int64_t pos, long n);
 
-// Whether a channel read fewer frames than its recording promised in the
-// block just mixed; and saying so, in channel order, once per recording.
-bool anyShortRead(const RenderInputs& in, const RenderState& state);
-void reportShortReads(const RenderInputs& in, RenderState& state, const SourceTable& sources);
-
 // Post-fader sends of channel (or submix) `index` over n frames, the return
 // level included.
 void addReverbSends(const ReverbSettings& reverbs, ReverbRuntime& reverb, int index,

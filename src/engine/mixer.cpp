@@ -25,9 +25,8 @@ constexpr double kBusDivisor = 134217728.0;  // 2^27: buses stay in bus scale
 // three quarters of its length.
 class Progress {
  public:
-  Progress(const RenderPlan& plan, RenderProgress* follower, SampleSink& mix)
+  Progress(const RenderPlan& plan, RenderProgress* follower)
       : follower_(follower),
-        mix_(mix),
         m1_(plan.renderStart + plan.renderLength / 4),
         m2_(plan.renderStart + plan.renderLength / 2),
         m3_(plan.renderStart + (3 * (plan.renderLength / 4) + (3 * (plan.renderLength % 4)) / 4)),
@@ -46,15 +45,12 @@ class Progress {
 
  private:
   void print(const char* text, int next) {
-    // A mix written in the background reports a failed write before the line.
-    mix_.settle();
     if (follower_) follower_->beforeMessage();
     sayLine(text);
     sayFlush();
     flag_ = next;
   }
   RenderProgress* follower_;
-  SampleSink& mix_;
   std::int64_t m1_, m2_, m3_;
   bool enabled_;
   int flag_ = 1;
@@ -81,11 +77,6 @@ class BlockLoop {
     clearBlock(n);
     fillVcas(pos, n);
     mixChannels(in_, s_, sources_, out_.plot, pos, n);
-    if (anyShortRead(in_, s_)) {
-      // Said after the previous block's writes, as when they were done first.
-      out_.mix.settle();
-      reportShortReads(in_, s_, sources_);
-    }
     mixSubmixes(pos, n);
     if (!reverbs_.masterFed() && reverbs_.anyInUse()) {
       runReverbs(n, true);
@@ -308,7 +299,7 @@ MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTabl
   say("\n");
   if (plan.verbosity == 2) sayLine("Mixing...");
   BlockLoop loop(in, state, sources, out);
-  Progress progress(plan, out.progress, out.mix);
+  Progress progress(plan, out.progress);
   const std::int64_t end = addSaturating(plan.renderStart, plan.renderLength);
   for (std::int64_t pos = plan.renderStart; pos < end;) {
     const long n = static_cast<long>(std::min<std::int64_t>(end - pos, kBlockFrames));

@@ -91,88 +91,21 @@ void encode(const WaveFormat& f, const std::int64_t* left, const std::int64_t* r
 }  // namespace
 
 WaveFileSink::WaveFileSink(const std::string& path, const WaveFormat& format,
-                           std::size_t bufferBytes, bool inBackground)
+                           std::size_t bufferBytes)
     : format_(format) {
-  const std::size_t blockBytes = static_cast<std::size_t>(kBlockFrames) * frameBytes(format);
-  bytes_[0].allocate(blockBytes, false);
+  bytes_.allocate(static_cast<std::size_t>(kBlockFrames) * frameBytes(format), false);
   file_.open(path, bufferBytes);
   const auto head = header(format);
   file_.write(head.data(), head.size());
-  if (!inBackground) return;
-  bytes_[1].allocate(blockBytes, false);
-  // Signals stay with the main thread, which removes the temporary file.
-  const CleanupSignalsHeld held;
-  writer_ = std::thread([this] { writeHandedOver(); });
-}
-
-WaveFileSink::~WaveFileSink() {
-  if (!writer_.joinable()) return;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  writer_.join();
-}
-
-void WaveFileSink::writeHandedOver() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return handed_ > 0 || closing_; });
-    if (handed_ == 0) return;
-    const unsigned char* bytes = bytes_[handedSlot_].data();
-    const std::size_t count = handed_;
-    lock.unlock();
-    const std::size_t written = file_.writeSome(bytes, count);
-    const int error = written == count ? 0 : errno;
-    lock.lock();
-    if (error != 0 && error_ == 0) error_ = error;
-    handed_ = 0;
-    changed_.notify_all();
-  }
-}
-
-void WaveFileSink::settle() {
-  if (!writer_.joinable()) return;
-  int error;
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return handed_ == 0; });
-    error = error_;
-  }
-  if (error != 0) file_.fail(error);
 }
 
 void WaveFileSink::write(const std::int64_t* left, const std::int64_t* right, long n) {
   for (long done = 0; done < n;) {
     const long part = std::min<long>(n - done, kBlockFrames);
-    const std::size_t count = static_cast<std::size_t>(part) * frameBytes(format_);
-    // (The other buffer may still be being written meanwhile.)
-    encode(format_, left + done, right ? right + done : nullptr, part, bytes_[next_].data());
-    if (writer_.joinable()) {
-      settle();
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        handed_ = count;
-        handedSlot_ = next_;
-      }
-      changed_.notify_all();
-      next_ ^= 1;
-    } else {
-      file_.write(bytes_[next_].data(), count);
-    }
+    encode(format_, left + done, right ? right + done : nullptr, part, bytes_.data());
+    file_.write(bytes_.data(), static_cast<std::size_t>(part) * frameBytes(format_));
     done += part;
   }
-}
-
-void WaveFileSink::finish() {
-  settle();
-  file_.finish();
-}
-
-void WaveFileSink::commit() {
-  settle();
-  file_.commit();
 }
 
 // libsndfile reaches the temporary file through these; they report failure
@@ -273,10 +206,10 @@ void FlacFileSink::commit() {
 }
 
 std::unique_ptr<FileSink> openFileSink(const std::string& path, const WaveFormat& format,
-                                       std::size_t bufferBytes, bool inBackground) {
+                                       std::size_t bufferBytes) {
   if (format.encoding == SampleEncoding::kFlac)
     return std::make_unique<FlacFileSink>(path, format, bufferBytes);
-  return std::make_unique<WaveFileSink>(path, format, bufferBytes, inBackground);
+  return std::make_unique<WaveFileSink>(path, format, bufferBytes);
 }
 
 MemorySink::MemorySink(const WaveFormat& format) : format_(format) {

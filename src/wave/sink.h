@@ -4,12 +4,9 @@
 // same bytes for the same words.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/buffer.h"
@@ -40,10 +37,6 @@ class SampleSink {
   // `right` is not read for mono. For float the words are bus values (full
   // scale 2^31), written as value / 2^31 and not limited.
   virtual void write(const std::int64_t* left, const std::int64_t* right, long n) = 0;
-  // Waits until every block handed over so far is written, so that a failed
-  // write is reported (and thrown) here, before anything said after it. A
-  // sink that writes as it is handed a block has nothing to wait for.
-  virtual void settle() {}
 };
 
 // A sink that is a file, completed and renamed into place in two steps, so
@@ -62,36 +55,17 @@ class FileSink : public SampleSink {
 // Creates the temporary file and writes the header.
 class WaveFileSink final : public FileSink {
  public:
-  // `inBackground`: the blocks are written by a thread of the sink's own while
-  // the caller goes on, one block at a time; a failed write is reported by
-  // the next write, settle(), finish() or commit().
-  WaveFileSink(const std::string& path, const WaveFormat& format, std::size_t bufferBytes,
-               bool inBackground = false);
-  ~WaveFileSink() override;
-  WaveFileSink(const WaveFileSink&) = delete;
-  WaveFileSink& operator=(const WaveFileSink&) = delete;
+  WaveFileSink(const std::string& path, const WaveFormat& format, std::size_t bufferBytes);
 
   void write(const std::int64_t* left, const std::int64_t* right, long n) override;
-  void settle() override;
-  void finish() override;
-  void commit() override;
+  void finish() override { file_.finish(); }
+  void commit() override { file_.commit(); }
   const std::string& path() const override { return file_.path(); }
 
  private:
-  void writeHandedOver();
-
   WaveFormat format_;
   OutputFile file_;
-  Buffer<unsigned char> bytes_[2];  // encoded blocks, allocated once; the second in background
-  int next_ = 0;                    // the buffer the next block is encoded into
-  // The background writer and what it is handed: a buffer's bytes to write.
-  std::thread writer_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::size_t handed_ = 0;  // bytes of bytes_[handedSlot_] waiting to be written; 0: none
-  int handedSlot_ = 0;
-  int error_ = 0;  // errno of a failed write, reported on the caller's thread
-  bool closing_ = false;
+  Buffer<unsigned char> bytes_;  // one encoded block, allocated once
 };
 
 // FLAC through libsndfile, which writes into the same kind of temporary file
@@ -118,10 +92,9 @@ class FlacFileSink final : public FileSink {
   std::vector<int> frames_;  // one block, interleaved, allocated once
 };
 
-// The file sink of the format's encoding; a WAVE file may be written in the
-// background (see WaveFileSink).
+// The file sink of the format's encoding.
 std::unique_ptr<FileSink> openFileSink(const std::string& path, const WaveFormat& format,
-                                       std::size_t bufferBytes, bool inBackground = false);
+                                       std::size_t bufferBytes);
 
 class MemorySink final : public SampleSink {
  public:
