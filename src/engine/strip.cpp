@@ -70,22 +70,8 @@ StripOrder stripOrder(const StripChannelSettings& settings) {
 
 void runStrip(const StripChannelSettings& settings, const StripOrder& order, StripMemory& memory,
               long n, double* left, double* right, bool withLimiter) {
-  for (int k = 0; k < order.count;) {
-    const int p = order.processor[static_cast<std::size_t>(k)];
-    if (isFilter(p)) {
-      // Filters that follow one another run as one chain.
-      ChainFilter chain[kMaxChainFilters];
-      int count = 0;
-      for (; k < order.count && isFilter(order.processor[static_cast<std::size_t>(k)]); ++k)
-        chain[count++] =
-            chainFilter(order.processor[static_cast<std::size_t>(k)], settings, memory);
-      runFilterChain(chain, count, n, left, right);
-      continue;
-    }
-    ++k;
-    if (p == kLimiter && !withLimiter) continue;
-    runProcessor(p, settings, memory, n, left, right);
-  }
+  const StripLane lane{&settings, &order, &memory, left, right};
+  runStrips(&lane, 1, n, withLimiter);
 }
 
 bool sameStripShape(const StripOrder& a, const StripOrder& b) {

@@ -52,14 +52,6 @@ const ChainWalk& walk() {
 
 }  // namespace
 
-bool sameChainShape(const ChainFilter* a, const ChainFilter* b, int count) {
-  for (int f = 0; f < count; ++f)
-    if ((a[f].hpf != nullptr) != (b[f].hpf != nullptr)) return false;
-  return true;
-}
-
-int chainChannelsSideBySide() { return walk().widest; }
-
 void runFilterChain(const ChainFilter* filters, int count, long n, double* left, double* right) {
   if (n <= 0 || count <= 0) return;
   const long head = seedingFrames(filters, count, n);

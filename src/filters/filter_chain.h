@@ -32,14 +32,6 @@ struct ChainChannel {
 
 inline constexpr int kMaxChainChannels = 4;
 
-// How many channels side by side pay on this processor (2 or 4): a group
-// wider than that runs in parts.
-int chainChannelsSideBySide();
-
-// Whether two chains can run side by side: the same count, and a high-pass
-// wherever the other has one.
-bool sameChainShape(const ChainFilter* a, const ChainFilter* b, int count);
-
 // Runs the chains of channels[0..channelCount-1] (at most kMaxChainChannels,
 // all of one shape, `count` filters each) over n frames, each in place: the
 // same numbers as runFilterChain on each channel, with the channels side by
