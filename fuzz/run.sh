@@ -75,6 +75,12 @@ for target in "${targets[@]}"; do
   # The working corpus is kept from one run to the next, so fuzzing again
   # picks up where it stopped; the seeds are added to it each time.
   mkdir -p "$work/corpus" "$work/artifacts" "$work/tmp"
+  # A run's scratch files live in memory where the system offers it: making
+  # and removing them on disk costs as much as a short run itself.
+  scratch=$work/tmp
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    scratch=/dev/shm
+  fi
   if [ -d "$root/fuzz/corpus/$target" ]; then
     cp "$root/fuzz/corpus/$target"/* "$work/corpus/"
   fi
@@ -83,7 +89,7 @@ for target in "${targets[@]}"; do
   # the files it may write, and that limit would also apply to a log file.
   set +e
   # shellcheck disable=SC2046  # the options are meant to split into words
-  TMPDIR=$work/tmp "$build/fuzz/$target" $(options_for "$target") "${seed_option[@]}" \
+  TMPDIR=$scratch "$build/fuzz/$target" $(options_for "$target") "${seed_option[@]}" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$work/artifacts/" "$work/corpus" 2>&1 | tee "$work/log.txt" |
     grep -E --line-buffered "DONE|ERROR|SUMMARY|Test unit written|failed"

@@ -254,7 +254,7 @@ class ChannelStage {
     std::int64_t* left = samples.left.data();
     std::int64_t* right = samples.right.data();
     const bool plotted = plot_ && plot_->recordsFader(ch);
-    const double* vca = s_.vcaGains.empty() ? nullptr : s_.vcaGains.data() + from;
+    const VcaRows vca = s_.vcaRows(from);
     const int bus = onlyBus(ch);
     SteadyGains steady;
     if (!plotted && bus >= 0 && s_.sendSlot[ch] < 0 && !(direct && hasSends(ch)) &&
@@ -379,9 +379,9 @@ void addReverbSends(const ReverbSettings& reverbs, ReverbRuntime& reverb, int in
 void applyFader(const MixScript& script, RenderState& state, MixPlot* plot, int index,
                 std::int64_t pos, long from, long n, long blockFrames, std::int64_t* left,
                 std::int64_t* right, double divisor) {
-  const double* vca = state.vcaGains.empty() ? nullptr : state.vcaGains.data() + from;
   if (!plot || !plot->recordsFader(index)) {
-    AUTOMATE(pos + from, n, index, script, state.automation, left, right, divisor, vca);
+    AUTOMATE(pos + from, n, index, script, state.automation, left, right, divisor,
+             state.vcaRows(from));
     return;
   }
   const long chunk = plot->chunkFrames();
@@ -390,7 +390,7 @@ void applyFader(const MixScript& script, RenderState& state, MixPlot* plot, int 
     const long boundary = std::min(blockFrames, (at / chunk + 1) * chunk);
     const long part = std::min(from + n, boundary) - at;
     AUTOMATE(pos + at, part, index, script, state.automation, left + done, right + done, divisor,
-             vca ? vca + done : nullptr);
+             state.vcaRows(at));
     done += part;
     if (at + part == boundary) {
       const LevelTables& levels = script.levels;

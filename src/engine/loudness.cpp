@@ -3,6 +3,7 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 
@@ -19,7 +20,7 @@ struct LoudnessMeter::Library {
 };
 
 LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double fullScale,
-                             bool ownThread)
+                             long blockFrames, bool ownThread)
     : channels_(channels == 1 ? 1 : 2),
       scale_(1.0 / fullScale),
       library_(std::make_unique<Library>()),
@@ -33,7 +34,7 @@ LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double full
                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
   for (Slot& slot : slots_)
     slot.frames.allocate(
-        static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels_), false);
+        static_cast<std::size_t>(blockFrames) * static_cast<std::size_t>(channels_), false);
   if (threaded_) {
     const CleanupSignalsHeld held;  // the measuring thread never takes them
     worker_ = std::thread([this] { work(); });
@@ -76,6 +77,7 @@ void LoudnessMeter::work() {
 void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, long n) {
   if (!library_->state || n <= 0) return;
   Slot& slot = slots_[next_];
+  assert(static_cast<std::size_t>(n * channels_) <= slot.frames.size());
   if (threaded_) {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return slot.count == 0; });

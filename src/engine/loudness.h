@@ -32,7 +32,9 @@ std::string loudnessText(const LoudnessResult& result);
 class LoudnessMeter {
  public:
   // channels: 1 (mono output) or 2; fullScale: the value that is 1.0 (0 dBFS).
-  LoudnessMeter(int channels, unsigned long sampleRate, double fullScale, bool ownThread);
+  // Blocks of up to `blockFrames` frames are measured.
+  LoudnessMeter(int channels, unsigned long sampleRate, double fullScale, long blockFrames,
+                bool ownThread);
   ~LoudnessMeter();
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;

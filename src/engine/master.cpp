@@ -1,6 +1,7 @@
 #include "engine/master.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 
@@ -88,8 +89,8 @@ MasterOutput::MasterOutput(const RenderPlan& plan)
       rmsWindow_(static_cast<float>(plan.sampleRate / 10.0)),
       random_(plan.ditherSeed),
       loudness_(plan.mono ? 1 : 2, static_cast<unsigned long>(plan.sampleRate),
-                loudnessFullScale(plan), plan.threads > 1) {
-  const std::size_t frames = kBlockFrames;
+                loudnessFullScale(plan), plan.blockFrames(), plan.threads > 1) {
+  const auto frames = static_cast<std::size_t>(plan.blockFrames());
   wordsL_.allocate(frames, false);
   if (mono_) {
     monoSum_.allocate(frames, false);
@@ -182,6 +183,7 @@ void MasterOutput::reduceMono(const std::int64_t* left, const std::int64_t* righ
 }
 
 void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int64_t pos, long n) {
+  assert(n <= static_cast<long>(wordsL_.size()));
   encodedL_ = mono_ ? monoSum_.data() : left;
   encodedR_ = mono_ ? monoSum_.data() : right;
   if (floating_) {
@@ -233,12 +235,14 @@ StemOutput::StemOutput(const RenderPlan& plan, std::uint64_t stream)
       halfWidth_(floating_ ? 0 : plan.ditherHalfWidth),
       modulus_(floating_ ? 0 : plan.ditherModulus),
       random_(plan.ditherSeed, stream) {
-  wordsL_.allocate(kBlockFrames, false);
-  if (!mono_) wordsR_.allocate(kBlockFrames, false);
+  const auto frames = static_cast<std::size_t>(plan.blockFrames());
+  wordsL_.allocate(frames, false);
+  if (!mono_) wordsR_.allocate(frames, false);
 }
 
 void StemOutput::reduceBlock(const std::int64_t* left, const std::int64_t* right, long n,
                              double gain) {
+  assert(n <= static_cast<long>(wordsL_.size()));
   const std::int64_t unit = ditherUnit(bits_);
   const auto modulus = static_cast<std::uint32_t>(modulus_);
   const auto dither = [&] {

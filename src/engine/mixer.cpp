@@ -116,7 +116,7 @@ class BlockLoop {
   void fillVcas(std::int64_t pos, long n) {
     for (int v = 1; v < kVcaSlots; ++v) {
       if (!routing_.vcaActive[v]) continue;
-      double* row = s_.vcaGains.data() + static_cast<std::size_t>(v) * kBlockFrames;
+      double* row = s_.vcaGains.data() + static_cast<std::size_t>(v) * s_.blockFrames;
       FillVCA(pos, n, v, levels_, s_.automation, row);
       if (out_.plot) out_.plot->recordVca(v, pos, row, n);
     }

@@ -73,10 +73,10 @@ void applySteady(const SteadyGains& g, long n, std::int64_t* left, std::int64_t*
   }
 }
 
-const double* vcaRowOf(const MixScript& script, int channelIndex, const double* vcaGains) {
+const double* vcaRowOf(const MixScript& script, int channelIndex, VcaRows vcas) {
   const int vca = script.routing.vcaAssignment[static_cast<std::size_t>(channelIndex)];
-  return (vcaGains != nullptr && vca >= 1 && vca < kVcaSlots) ? vcaGains + vca * kBlockFrames
-                                                              : nullptr;
+  return (vcas.rows != nullptr && vca >= 1 && vca < kVcaSlots) ? vcas.rows + vca * vcas.stride
+                                                               : nullptr;
 }
 
 // The fixed parts of one fader's gain.
@@ -230,7 +230,7 @@ void FillVCA(std::int64_t pos, long n, int vca, const LevelTables& tables, Autom
 
 bool steadyFader(std::int64_t pos, long n, int channelIndex, const MixScript& script,
                  AutomationState& state, const std::int64_t* left, const std::int64_t* right,
-                 double divisor, const double* vcaGains, SteadyGains& gains) {
+                 double divisor, VcaRows vcas, SteadyGains& gains) {
   if (channelIndex < 0 || channelIndex >= kLevelSlots || n <= 0) return false;
   const auto c = static_cast<std::size_t>(channelIndex);
   const LevelTables& levels = script.levels;
@@ -245,13 +245,13 @@ bool steadyFader(std::int64_t pos, long n, int channelIndex, const MixScript& sc
   // pass applies them; only the last sample's signs are carried on.
   f.OldPolarL = signOf(left[n - 1]);
   f.OldPolarR = signOf(right[n - 1]);
-  gains = SteadyGains{f.ApplyLeft, f.ApplyRight, vcaRowOf(script, channelIndex, vcaGains)};
+  gains = SteadyGains{f.ApplyLeft, f.ApplyRight, vcaRowOf(script, channelIndex, vcas)};
   return true;
 }
 
 void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& script,
               AutomationState& state, std::int64_t* left, std::int64_t* right, double divisor,
-              const double* vcaGains) {
+              VcaRows vcas) {
   if (channelIndex < 0 || channelIndex >= kLevelSlots || n <= 0) return;
   const auto c = static_cast<std::size_t>(channelIndex);
   const LevelTables& levels = script.levels;
@@ -262,13 +262,13 @@ void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& scrip
     f.OldPolarR = -signOf(right[0]);
   }
   SteadyGains steady;
-  if (steadyFader(pos, n, channelIndex, script, state, left, right, divisor, vcaGains, steady)) {
+  if (steadyFader(pos, n, channelIndex, script, state, left, right, divisor, vcas, steady)) {
     applySteady(steady, n, left, right);
     return;
   }
   const SideGains g{static_cast<double>(levels.polarity[c]), levels.panGainL[c], levels.panGainR[c],
                     divisor};
-  automateSamples(pos, n, levels.faders[c], f, g, vcaRowOf(script, channelIndex, vcaGains), left,
+  automateSamples(pos, n, levels.faders[c], f, g, vcaRowOf(script, channelIndex, vcas), left,
                   right);
 }
 

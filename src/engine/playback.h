@@ -57,6 +57,12 @@ void startAutomation(const LevelTables& tables, std::int64_t renderStart, int tr
                      const std::array<std::int64_t, kMaxTracks + 1>& sourceStart,
                      AutomationState& state);
 
+// The gains of VCAs 1..8 over a stretch: VCA v's start at rows + v * stride.
+struct VcaRows {
+  const double* rows = nullptr;  // nullptr when no VCA is active
+  long stride = 0;
+};
+
 // Gains of VCA `vca` (1..8) for the n samples from song position pos, into
 // gainRow[0..n-1].
 void FillVCA(std::int64_t pos, long n, int vca, const LevelTables& tables, AutomationState& state,
@@ -65,11 +71,11 @@ void FillVCA(std::int64_t pos, long n, int vca, const LevelTables& tables, Autom
 // Applies fader `channelIndex` (level, polarity, pan gains and, when assigned,
 // its VCA gain) in place to the n samples of a block starting at song position
 // pos. `divisor` brings the fader's unity level to the output scale (2^19 for
-// track channels, 2^27 for buses). `vcaGains` holds 9 rows of kBlockFrames
-// (row v at v * kBlockFrames), or is nullptr when no VCA is active.
+// track channels, 2^27 for buses). `vcas` holds the VCAs' gains over the n
+// samples, or no rows when no VCA is active.
 void AUTOMATE(std::int64_t pos, long n, int channelIndex, const MixScript& script,
               AutomationState& state, std::int64_t* left, std::int64_t* right, double divisor,
-              const double* vcaGains);
+              VcaRows vcas);
 
 // The gains a fader holds over a stretch in which it does not move.
 struct SteadyGains {
@@ -85,7 +91,7 @@ struct SteadyGains {
 // AUTOMATE.
 bool steadyFader(std::int64_t pos, long n, int channelIndex, const MixScript& script,
                  AutomationState& state, const std::int64_t* left, const std::int64_t* right,
-                 double divisor, const double* vcaGains, SteadyGains& gains);
+                 double divisor, VcaRows vcas, SteadyGains& gains);
 
 // The level in dB a fader played at its last sample: the louder of the sides
 // that its pan lets through.

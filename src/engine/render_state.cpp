@@ -184,14 +184,16 @@ void prepareCurves(const StripSettings& strips, RenderState& s) {
 void allocateBuffers(const RenderInputs& in, RenderState& s) {
   const Routing& routing = in.script.routing;
   // All of these are written before they are read in every block.
-  if (in.plan.tapMode != 0) s.tapWords.allocate(kBlockFrames, false);
-  s.work.allocate(kBlockFrames, false);
-  s.masterPair.allocate(kBlockFrames, false);
+  const long frames = s.blockFrames;
+  if (in.plan.tapMode != 0) s.tapWords.allocate(frames, false);
+  s.work.allocate(frames, false);
+  s.masterPair.allocate(frames, false);
   for (int b = 0; b < kBusCount; ++b) {
-    if (routing.busActive[b]) s.buses[b].allocate(kBlockFrames, false);
+    if (routing.busActive[b]) s.buses[b].allocate(frames, false);
   }
   if (routing.anyVcaActive)
-    s.vcaGains.allocate(static_cast<std::size_t>(kVcaSlots) * kBlockFrames, false);
+    s.vcaGains.allocate(static_cast<std::size_t>(kVcaSlots) * static_cast<std::size_t>(frames),
+                        false);
 }
 
 // A stem for every bus that reaches the master and for the reverb returns

@@ -92,7 +92,7 @@ inline constexpr int kReverbStem = kBusCount;
 inline constexpr int kStemSlots = kBusCount + 1;
 
 struct RenderState {
-  explicit RenderState(const RenderPlan& plan) : master(plan) {}
+  explicit RenderState(const RenderPlan& plan) : master(plan), blockFrames(plan.blockFrames()) {}
 
   AutomationState automation;
   std::vector<StripMemory> strips = std::vector<StripMemory>(kStripCount);  // by channel index
@@ -120,7 +120,8 @@ struct RenderState {
   std::vector<Pair<std::int64_t>> sendStretches;
   std::array<bool, kMaxTracks + 1> readShort{};
 
-  // Block buffers.
+  // Block buffers, of blockFrames frames.
+  long blockFrames;
   Pair<std::int64_t> tapWords;
   Pair<double> work;
   Pair<std::int64_t> masterPair;
@@ -128,6 +129,11 @@ struct RenderState {
   // kVcaSlots rows of one block, when a VCA is active; the rows of the active
   // VCAs are filled before each block, and only those are ever read.
   Buffer<double> vcaGains;
+
+  // The VCAs' gains from frame `from` of the block on.
+  VcaRows vcaRows(long from) const {
+    return vcaGains.empty() ? VcaRows{} : VcaRows{vcaGains.data() + from, blockFrames};
+  }
 };
 
 // Builds the state of one render and makes every check that can refuse it

@@ -2,6 +2,7 @@
 // channels to mix, the render range and the output format.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -42,6 +43,15 @@ struct RenderPlan {
   bool stems = false;       // write each bus as it enters the master sum
   double outputGain = 1.0;  // static gain before dither (a loudness target)
   bool measuring = false;   // a pass that only measures the master, writing nothing
+
+  // Frames a block buffer holds: a whole block, or the render's own length
+  // when it is shorter. The blocks are the same either way; a short render
+  // (a preview, and the many of tests and fuzzing) then neither maps nor
+  // clears megabytes it never uses.
+  long blockFrames() const {
+    return renderLength < kBlockFrames ? static_cast<long>(std::max<std::int64_t>(renderLength, 1))
+                                       : kBlockFrames;
+  }
 };
 
 }  // namespace sorvan

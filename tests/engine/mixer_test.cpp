@@ -327,7 +327,8 @@ TEST(PlaybackTest, BlockSizesDoNotChangeTheResult) {
       double* row = rows.data() + 4 * kBlockFrames;
       FillVCA(pos, size, 4, script.levels, state, row);
       vca.insert(vca.end(), row, row + size);
-      AUTOMATE(pos, size, 1, script, state, l.data() + pos, r.data() + pos, 524288.0, rows.data());
+      AUTOMATE(pos, size, 1, script, state, l.data() + pos, r.data() + pos, 524288.0,
+               VcaRows{rows.data(), kBlockFrames});
       pos += size;
     }
     return std::tuple{l, r, vca};

@@ -33,6 +33,7 @@ RenderPlan planFor(int bits, bool mono, int dither, unsigned seed = 9) {
   plan.ditherHalfWidth = dither ? 1 << (dither - 1) : 0;
   plan.ditherModulus = dither ? (1 << dither) + 1 : 0;
   plan.ditherSeed = seed;
+  plan.renderLength = kBlockFrames;  // blocks up to the full size
   return plan;
 }
 
