@@ -96,7 +96,9 @@ class ChannelStage {
 
   // Puts channels[0..count-1] into units in order: a strip that can run in a
   // group takes the later ones of its shape with it, as many as the workers
-  // have lanes for; any other channel is a unit of its own. Returns the count.
+  // have lanes for; any other channel is a unit of its own. Strips with the
+  // very same processors are taken first, so that their compressors walk
+  // together too. Returns the count.
   int formUnits(const int* channels, int count, ChannelUnit* units) const {
     const int lanes = static_cast<int>(
         std::count_if(s_.workers[0].lanes.begin(), s_.workers[0].lanes.end(),
@@ -110,11 +112,15 @@ class ChannelStage {
       unit.count = 1;
       if (!groupable(channels[i])) continue;
       const StripOrder& shape = s_.order[channels[i]];
-      for (int j = i + 1; j < count && unit.count < lanes; ++j) {
-        if (taken[j] || !groupable(channels[j]) || !sameStripShape(shape, s_.order[channels[j]]))
-          continue;
-        taken[j] = true;
-        unit.channels[unit.count++] = channels[j];
+      for (const bool exact : {true, false}) {
+        for (int j = i + 1; j < count && unit.count < lanes; ++j) {
+          const StripOrder& other = s_.order[channels[j]];
+          if (taken[j] || !groupable(channels[j]) ||
+              !(exact ? sameProcessors(shape, other) : sameStripShape(shape, other)))
+            continue;
+          taken[j] = true;
+          unit.channels[unit.count++] = channels[j];
+        }
       }
     }
     return made;

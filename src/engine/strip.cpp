@@ -84,6 +84,10 @@ bool sameStripShape(const StripOrder& a, const StripOrder& b) {
   return true;
 }
 
+bool sameProcessors(const StripOrder& a, const StripOrder& b) {
+  return a.count == b.count && a.processor == b.processor;
+}
+
 bool stripHasFilter(const StripOrder& order) {
   for (int k = 0; k < order.count; ++k)
     if (isFilter(order.processor[static_cast<std::size_t>(k)])) return true;

@@ -54,6 +54,9 @@ inline constexpr int kMaxStripGroup = 4;
 // high-pass where the other has one. What else they run may differ.
 bool sameStripShape(const StripOrder& a, const StripOrder& b);
 
+// Whether two strips run the same processors in the same order.
+bool sameProcessors(const StripOrder& a, const StripOrder& b);
+
 // Whether a strip has a filter, so that grouping it pays.
 bool stripHasFilter(const StripOrder& order);
 
