@@ -107,7 +107,8 @@ class BlockLoop {
     if (reverb.returns.allocated()) {
       // This block's return starts with what the previous block spilled.
       std::swap(reverb.returns, reverb.spill);
-      reverb.spill.clear(kBlockFrames);
+      if (reverb.spillWritten) reverb.spill.clear(kBlockFrames);
+      reverb.spillWritten = true;
     }
     if (reverb.recursiveSend.allocated()) reverb.recursiveSend.clear(n);
     if (reverb.tapSend.allocated()) reverb.tapSend.clear(n);

@@ -84,6 +84,9 @@ struct ReverbRuntime {
   ReverbEqState eq{};
   Pair<double> tapSend, recursiveSend;
   Pair<std::int64_t> returns, spill;
+  // Both pairs start zero; the spill pair needs clearing only once a block
+  // has written into the pair that becomes it.
+  bool spillWritten = false;
 };
 
 // Stems by slot: 0..8 the buses as they enter the master sum (0 the channels

@@ -32,10 +32,7 @@ inline void addOutput(std::int64_t* ret, std::int64_t* spill, long n, std::int64
 }  // namespace
 
 RecurseReverbState::RecurseReverbState() {
-  for (int j = 1; j <= kReverbNodes; ++j) {
-    surf[j].allocate(kBlockFrames, true);
-    spill[j].allocate(kBlockFrames, true);
-  }
+  for (int j = 1; j <= kReverbNodes; ++j) surf[j].allocate(kBlockFrames, true);
 }
 
 std::optional<std::string> setupRecurseReverb(RecurseReverbState& state, double SR, float room,
@@ -82,9 +79,9 @@ std::optional<std::string> setupRecurseReverb(RecurseReverbState& state, double 
   } else {
     state.Width = toSingle((100.0 - width) / 100.0);
   }
-  // The tail starts empty, even if the geometry is ever set up again.
-  for (int j = 1; j <= kReverbNodes; ++j)
-    std::fill(state.spill[j].begin(), state.spill[j].end(), 0);
+  // The tail starts empty, even if the geometry is ever set up again: fresh
+  // lines, which the system gives zeroed without their being written.
+  for (int j = 1; j <= kReverbNodes; ++j) state.spill[j].allocate(kBlockFrames, true);
   return std::nullopt;
 }
 
