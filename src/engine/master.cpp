@@ -31,38 +31,47 @@ std::uint32_t DitherRandom::next() {
   return (xorshifted >> rot) | (xorshifted << ((32u - rot) & 31u));
 }
 
-void MasterRMS(MasterRmsState& s, const std::int64_t* left, const std::int64_t* right,
-               OutputMeters& m, float window, int divisor, long n) {
-  if (s.first == 0) {
+void MasterRMS(MasterRmsState& state, const std::int64_t* left, const std::int64_t* right,
+               OutputMeters& m, float window, long n) {
+  // A constant divisor, so the division is shifts rather than two hardware
+  // divisions per frame.
+  constexpr std::int64_t kDivisor = 256;
+  if (state.first == 0) {
     m.rmsSumL = m.rmsSumR = 0;
     m.rmsCountL = m.rmsCountR = 0;
-    s = MasterRmsState{};
-    s.first = 1;
+    state = MasterRmsState{};
+    state.first = 1;
   }
+  // The running sums in locals, where the compiler keeps them in registers:
+  // through the references it would store and reload them every frame.
+  MasterRmsState s = state;
+  float sumL = m.rmsSumL, sumR = m.rmsSumR, countL = m.rmsCountL, countR = m.rmsCountR;
   for (long i = 0; i < n; ++i) {
     s.intervalL += 1.0f;
     s.intervalR += 1.0f;
     const int polarL = left[i] < 0 ? -1 : 1;
     const int polarR = right[i] < 0 ? -1 : 1;
-    const float vL = static_cast<float>(left[i] / divisor);
-    const float vR = static_cast<float>(right[i] / divisor);
+    const float vL = static_cast<float>(left[i] / kDivisor);
+    const float vR = static_cast<float>(right[i] / kDivisor);
     s.squaresL += vL * vL;
     s.squaresR += vR * vR;
     if (polarL != s.oldpolarL && s.intervalL > window) {
-      m.rmsSumL += std::sqrt(s.squaresL / s.intervalL);
-      m.rmsCountL += 1.0f;
+      sumL += std::sqrt(s.squaresL / s.intervalL);
+      countL += 1.0f;
       s.squaresL = 0;
       s.intervalL = 0;
     }
     if (polarR != s.oldpolarR && s.intervalR > window) {
-      m.rmsSumR += std::sqrt(s.squaresR / s.intervalR);
-      m.rmsCountR += 1.0f;
+      sumR += std::sqrt(s.squaresR / s.intervalR);
+      countR += 1.0f;
       s.squaresR = 0;
       s.intervalR = 0;
     }
     s.oldpolarL = polarL;
     s.oldpolarR = polarR;
   }
+  state = s;
+  m.rmsSumL = sumL, m.rmsSumR = sumR, m.rmsCountL = countL, m.rmsCountR = countR;
 }
 
 namespace {
@@ -194,7 +203,7 @@ void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int
       left = right = monoSum_.data();
     }
     meterFloat(left, right, pos, n);
-    MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
+    MasterRMS(rms_, left, right, meters_, rmsWindow_, n);
     std::copy_n(left, n, wordsL_.data());
     if (mono_) {
       loudness_.addMono(wordsL_.data(), n);
@@ -206,13 +215,13 @@ void MasterOutput::reduceBlock(std::int64_t* left, std::int64_t* right, std::int
   }
   if (mono_) {
     reduceMono(left, right, pos, n);
-    MasterRMS(rms_, monoSum_.data(), monoSum_.data(), meters_, rmsWindow_, 256, n);
+    MasterRMS(rms_, monoSum_.data(), monoSum_.data(), meters_, rmsWindow_, n);
     loudness_.addMono(wordsL_.data(), n);
     return;
   }
   if (modulus_ != 0) ditherStereo(left, right, n);
   reduceStereo(left, right, pos, n);
-  MasterRMS(rms_, left, right, meters_, rmsWindow_, 256, n);
+  MasterRMS(rms_, left, right, meters_, rmsWindow_, n);
   loudness_.addStereo(wordsL_.data(), wordsR_.data(), n);
 }
 

@@ -42,8 +42,10 @@ struct OutputMeters {
   float rmsCountL = 0, rmsCountR = 0;
 };
 
+// The RMS meter of the master over n words, each divided by 256 (toward zero)
+// before it is squared.
 void MasterRMS(MasterRmsState& state, const std::int64_t* left, const std::int64_t* right,
-               OutputMeters& meters, float window, int divisor, long n);
+               OutputMeters& meters, float window, long n);
 
 // Turns master blocks into output words. Buffers are sized once. For float
 // output the "words" are the bus values themselves (full scale 2^31), neither
