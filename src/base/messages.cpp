@@ -1,6 +1,7 @@
 #include "base/messages.h"
 
 #include <cstdarg>
+#include <utility>
 #include <vector>
 
 namespace sorvan {
@@ -10,8 +11,13 @@ MessageCapture* g_capture = nullptr;
 std::string* g_captureText = nullptr;
 MessageRecord* g_record = nullptr;
 std::vector<std::string>* g_recordMessages = nullptr;
+thread_local std::string* t_held = nullptr;
 
 void emit(const char* data, std::size_t size) {
+  if (t_held) {
+    t_held->append(data, size);
+    return;
+  }
   if (g_recordMessages) g_recordMessages->emplace_back(data, size);
   if (g_captureText) {
     g_captureText->append(data, size);
@@ -59,6 +65,12 @@ MessageCapture::~MessageCapture() {
   g_capture = previous_;
   g_captureText = previous_ ? &previous_->text_ : nullptr;
 }
+
+MessageHold::MessageHold() : previous_(t_held) { t_held = &text_; }
+
+MessageHold::~MessageHold() { t_held = previous_; }
+
+std::string MessageHold::release() { return std::exchange(text_, {}); }
 
 MessageRecord::MessageRecord() : previous_(g_record) {
   g_record = this;

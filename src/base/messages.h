@@ -30,6 +30,23 @@ class MessageCapture {
   MessageCapture* previous_;
 };
 
+// While alive, what the thread that made it says is kept back (from the
+// console, captures and records alike) until release() hands it over, so that
+// a helper thread's words can be said later, in their place, by the thread
+// that collects its work.
+class MessageHold {
+ public:
+  MessageHold();
+  ~MessageHold();
+  MessageHold(const MessageHold&) = delete;
+  MessageHold& operator=(const MessageHold&) = delete;
+  std::string release();
+
+ private:
+  std::string text_;
+  std::string* previous_;
+};
+
 // While alive, every message is also kept here, one entry per call of say or
 // sayLine, while it goes to the console (or a capture) as before.
 class MessageRecord {

@@ -77,7 +77,6 @@ class ChannelStage {
     } else {
       runShared();
     }
-    finishBlock();
   }
 
  private:
@@ -346,18 +345,6 @@ class ChannelStage {
     }
   }
 
-  // Says, in channel order, which channels read short, and lets go of the
-  // channels whose recordings ended in this block.
-  void finishBlock() {
-    for (int k = 0; k < count_; ++k) {
-      const int ch = list_[k];
-      if (s_.readShort[ch]) sources_[ch]->reportShortRead();
-      s_.readShort[ch] = false;
-      const SourceChannel& c = in_.plan.channels[ch];
-      if (pos_ + n_ > addSaturating(c.start, c.length)) s_.wanted[ch] = false;
-    }
-  }
-
   const RenderInputs& in_;
   RenderState& s_;
   const SourceTable& sources_;
@@ -410,6 +397,17 @@ void applyFader(const MixScript& script, RenderState& state, MixPlot* plot, int 
 void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                  MixPlot* plot, std::int64_t pos, long n) {
   ChannelStage(in, state, sources, plot, pos, n).run();
+}
+
+void finishChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
+                    std::int64_t pos, long n) {
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
+    const SourceChannel& c = in.plan.channels[ch];
+    if (!state.wanted[ch] || c.start >= pos + n) continue;  // not read in this block
+    if (state.readShort[ch]) sources[ch]->reportShortRead();
+    state.readShort[ch] = false;
+    if (pos + n > addSaturating(c.start, c.length)) state.wanted[ch] = false;
+  }
 }
 
 }  // namespace sorvan

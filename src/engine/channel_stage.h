@@ -18,6 +18,12 @@ class MixPlot;
 void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                  MixPlot* plot, std::int64_t pos, long n);
 
+// After mixChannels: says, in channel order, which channels read short, and
+// lets go of the channels whose recordings ended in this block. Apart, so
+// that what a block says can wait until the block before it is written.
+void finishChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
+                    std::int64_t pos, long n);
+
 // Post-fader sends of channel (or submix) `index` over n frames, the return
 // level included.
 void addReverbSends(const ReverbSettings& reverbs, ReverbRuntime& reverb, int index,

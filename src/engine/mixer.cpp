@@ -2,9 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include "base/messages.h"
 #include "base/numeric.h"
+#include "base/output_file.h"
 #include "engine/block_math.h"
 #include "engine/channel_stage.h"
 #include "engine/plot.h"
@@ -56,6 +64,94 @@ class Progress {
   int flag_ = 1;
 };
 
+// The output side of the mix (the master's words, meters and loudness, and
+// the mix file) on a thread of its own, one block behind: block k is reduced
+// and written while block k + 1 mixes. What the thread says is held back and
+// said by the render's thread when it collects the block, where the block's
+// output would have said it, so the console reads as it does without the
+// thread; a failure is rethrown there too.
+class OutputThread {
+ public:
+  OutputThread(MasterOutput& master, SampleSink& mix, long blockFrames)
+      : master_(master), mix_(mix) {
+    spare_.allocate(blockFrames, false);
+    const CleanupSignalsHeld held;  // only the main thread cleans up after a signal
+    thread_ = std::thread([this] { work(); });
+  }
+  ~OutputThread() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  OutputThread(const OutputThread&) = delete;
+  OutputThread& operator=(const OutputThread&) = delete;
+
+  // Takes the block at pos (n frames) from `master`, which gets the spare
+  // pair in exchange. The block before must have been collected.
+  void hand(Pair<std::int64_t>& master, std::int64_t pos, long n) {
+    std::swap(master, spare_);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      pos_ = pos;
+      n_ = n;
+      pending_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for the block in hand, says what its output said, and rethrows
+  // its failure.
+  void collect() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !pending_; });
+    if (!said_.empty()) say("%s", std::exchange(said_, {}).c_str());
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  }
+
+ private:
+  void work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return pending_ || stop_; });
+      if (!pending_) return;
+      lock.unlock();
+      std::exception_ptr failure;
+      std::string said;
+      {
+        MessageHold hold;
+        try {
+          master_.reduceBlock(spare_.left.data(), spare_.right.data(), pos_, n_);
+          mix_.write(master_.wordsLeft(), master_.wordsRight(), n_);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        said = hold.release();
+      }
+      lock.lock();
+      failure_ = failure;
+      said_ = std::move(said);
+      pending_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  MasterOutput& master_;
+  SampleSink& mix_;
+  Pair<std::int64_t> spare_;  // the block in hand, or the next one's master pair
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t pos_ = 0;
+  long n_ = 0;
+  bool pending_ = false;  // a block is in hand
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::string said_;
+  std::thread thread_;
+};
+
 // One render's walk through its blocks: the session read-only, the state
 // changed block by block.
 class BlockLoop {
@@ -73,10 +169,16 @@ class BlockLoop {
         sources_(sources),
         out_(out) {}
 
-  void mixBlock(std::int64_t pos, long n) {
+  // Mixes the block at pos. `settle` runs once the channels are mixed and
+  // before the block says anything; with an output thread the block's output
+  // is handed to it, otherwise written here.
+  template <typename Settle>
+  void mixBlock(std::int64_t pos, long n, OutputThread* output, Settle&& settle) {
     clearBlock(n);
     fillVcas(pos, n);
     mixChannels(in_, s_, sources_, out_.plot, pos, n);
+    settle();
+    finishChannels(in_, s_, sources_, pos, n);
     mixSubmixes(pos, n);
     if (!reverbs_.masterFed() && reverbs_.anyInUse()) {
       runReverbs(n, true);
@@ -89,6 +191,10 @@ class BlockLoop {
       return;
     }
     if (plan_.outputGain != 1.0) applyOutputGain(n);
+    if (output) {
+      output->hand(master, pos, n);
+      return;
+    }
     s_.master.reduceBlock(master.left.data(), master.right.data(), pos, n);
     if (out_.plot)
       out_.plot->recordOutput(s_.master.encodedLeft(), s_.master.encodedRight(), pos, n);
@@ -301,14 +407,38 @@ MixMeters renderMix(const RenderInputs& in, RenderState& state, const SourceTabl
   if (plan.verbosity == 2) sayLine("Mixing...");
   BlockLoop loop(in, state, sources, out);
   Progress progress(plan, out.progress);
+  const auto written = [&](std::int64_t pos, long n) {
+    progress.after(pos);
+    if (out.progress) out.progress->rendered(pos + n - plan.renderStart, plan.renderLength);
+  };
+  // The output thread pays where the mix file is the only output of a block:
+  // taps, stems and the picture read the block's other buses as well.
+  const bool stems = std::any_of(state.stems.begin(), state.stems.end(),
+                                 [](const auto& stem) { return stem != nullptr; });
+  std::optional<OutputThread> output;
+  if (plan.threads > 1 && !out.tap && !out.plot && !stems)
+    output.emplace(state.master, out.mix, state.blockFrames);
+  // The block whose output is in the thread's hands.
+  std::int64_t handedPos = 0;
+  long handedN = 0;
+  const auto settle = [&] {
+    if (handedN == 0) return;
+    output->collect();
+    written(handedPos, std::exchange(handedN, 0));
+  };
   const std::int64_t end = addSaturating(plan.renderStart, plan.renderLength);
   for (std::int64_t pos = plan.renderStart; pos < end;) {
     const long n = static_cast<long>(std::min<std::int64_t>(end - pos, kBlockFrames));
-    loop.mixBlock(pos, n);
-    progress.after(pos);
+    loop.mixBlock(pos, n, output ? &*output : nullptr, settle);
+    if (output) {
+      handedPos = pos;
+      handedN = n;
+    } else {
+      written(pos, n);
+    }
     pos += n;
-    if (out.progress) out.progress->rendered(pos - plan.renderStart, plan.renderLength);
   }
+  settle();
   state.meters.output = state.master.meters();
   state.meters.loudness = state.master.loudness();
   return state.meters;
@@ -322,7 +452,7 @@ LoudnessResult measureMix(const RenderInputs& in, RenderState& state, const Sour
   const std::int64_t end = addSaturating(plan.renderStart, plan.renderLength);
   for (std::int64_t pos = plan.renderStart; pos < end;) {
     const long n = static_cast<long>(std::min<std::int64_t>(end - pos, kBlockFrames));
-    loop.mixBlock(pos, n);
+    loop.mixBlock(pos, n, nullptr, [] {});
     pos += n;
   }
   return state.master.loudness();

@@ -14,6 +14,7 @@
 #include <limits>
 #include <random>
 
+#include "base/fatal.h"
 #include "base/messages.h"
 #include "base/numeric.h"
 #include "engine/block_math.h"
@@ -176,6 +177,66 @@ TEST(RenderTest, ThreadsDoNotChangeABit) {
     EXPECT_TRUE(renders[1] == renders[0]) << "two threads" << (sends.empty() ? "" : ", sends");
     EXPECT_TRUE(renders[2] == renders[0]) << "five threads" << (sends.empty() ? "" : ", sends");
   }
+}
+
+// A sink whose disk fills at its `failAt`-th block, as a file sink says it.
+class FillingSink final : public SampleSink {
+ public:
+  explicit FillingSink(int failAt) : failAt_(failAt) {}
+  void write(const std::int64_t*, const std::int64_t*, long) override {
+    if (++writes_ < failAt_) return;
+    say("Error: cannot write mix.wav: No space left on device\n");
+    throw Fatal(exit_status::kIo);
+  }
+
+ private:
+  int failAt_;
+  int writes_ = 0;
+};
+
+// The output side may run a block behind the mix on a thread of its own; the
+// console must read the same: progress lines after their block is written,
+// a short recording's warning in its block, and a failing write ending the
+// render before anything of a later block is said.
+TEST(RenderTest, TheConsoleReadsTheSameWhateverThreadWritesTheOutput) {
+  const long frames = 3 * kBlockFrames;
+  Session session("\nsong\nt\t0\t0\t0\nv\t1\t0\nend\n", frames);
+  session.plan.verbosity = 2;
+  // The recording ends early in the third block, and says so there.
+  ScratchFolder dir;
+  std::vector<unsigned char> file(44, 0);
+  for (const std::int64_t v : noise(2 * kBlockFrames + 600, 5))
+    for (int shift : {0, 8, 16}) file.push_back(static_cast<unsigned char>(v >> shift));
+  dir.write("a.wav", file);
+  SourceAttributes a;
+  a.channels = 2, a.dataOffset = 44, a.sampleRate = 48000, a.frames = frames;
+  a.bytesPerSample = 3, a.bits = 24;
+  std::vector<std::string> said;
+  std::vector<int> statuses;
+  for (const int failAt : {2, 9}) {
+    for (const int threads : {1, 2}) {
+      session.plan.threads = threads;
+      WaveFileSource source(dir.path("a.wav"), a);
+      FillingSink sink(failAt);
+      MessageCapture capture;
+      int status = 0;
+      try {
+        session.render({&source}, sink);
+      } catch (const Fatal& fatal) {
+        status = fatal.status;
+      }
+      said.push_back(capture.text());
+      statuses.push_back(status);
+    }
+  }
+  EXPECT_EQ(said[1], said[0]);
+  EXPECT_EQ(said[3], said[2]);
+  EXPECT_EQ(statuses, (std::vector<int>{3, 3, 0, 0}));
+  // The second block's write fails: nothing of the third is said.
+  EXPECT_EQ(said[0].find("Warning"), std::string::npos) << said[0];
+  EXPECT_EQ(said[0].find("done"), std::string::npos) << said[0];
+  const std::size_t quarter = said[2].find("1/4 done"), warning = said[2].find("Warning");
+  EXPECT_TRUE(quarter < warning && warning < said[2].find("1/2 done")) << said[2];
 }
 
 // A channel the picture follows takes the general fader path; the others
