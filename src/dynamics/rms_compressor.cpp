@@ -12,9 +12,11 @@ namespace {
 // crossing sample still counts into the half-wave it closes.
 bool addToHalfWave(float& rms, float& squares, float& interval, double polarity, double oldPolarity,
                    double square) {
-  // Single-precision sums, each addition done in double.
+  // Single-precision sums, each addition done in double. Adding 1 to a float
+  // in double is exact, so rounding it back gives what a float addition
+  // gives: the count is added as a float.
   squares = toSingle(static_cast<double>(squares) + square);
-  interval = static_cast<float>(static_cast<double>(interval) + 1.0);
+  interval += 1.0f;
   if (polarity == oldPolarity) return false;
   rms = std::sqrt(squares / interval);
   squares = 0.0f;
