@@ -17,6 +17,20 @@ namespace buffer_detail {
 void* mapZeroed(std::size_t bytes);
 void unmap(void* p, std::size_t bytes);
 inline constexpr std::size_t kLarge = 1u << 20;
+// Under AddressSanitizer every buffer comes from the allocator it watches,
+// so that a block loop running one sample past its buffer is reported
+// however large the buffer is.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMapLarge = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kMapLarge = false;
+#else
+inline constexpr bool kMapLarge = true;
+#endif
+#else
+inline constexpr bool kMapLarge = true;
+#endif
 }  // namespace buffer_detail
 
 template <typename T>
@@ -40,7 +54,7 @@ class Buffer {
   void allocate(std::size_t n, bool zeroed) {
     release();
     const std::size_t bytes = n * sizeof(T);
-    if (bytes >= buffer_detail::kLarge) {
+    if (buffer_detail::kMapLarge && bytes >= buffer_detail::kLarge) {
       data_ = static_cast<T*>(buffer_detail::mapZeroed(bytes));
       mapped_ = data_ != nullptr;
     }
