@@ -1,6 +1,7 @@
 #include "base/buffer.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -9,9 +10,49 @@ namespace {
 constexpr std::size_t kHuge = 2u << 20;  // the usual huge page
 
 std::size_t rounded(std::size_t bytes) { return (bytes + kHuge - 1) / kHuge * kHuge; }
+
+// AddressSanitizer does not watch memory mapped here. In its builds a large
+// buffer ends where an inaccessible page starts instead (no huge pages), so
+// that a loop running past the end faults there and is reported.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kGuarded = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kGuarded = true;
+#else
+constexpr bool kGuarded = false;
+#endif
+#else
+constexpr bool kGuarded = false;
+#endif
+
+std::size_t pageBytes() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+std::size_t toPages(std::size_t bytes) {
+  const std::size_t page = pageBytes();
+  return (bytes + page - 1) / page * page;
+}
+
+void* mapGuarded(std::size_t bytes) {
+  const std::size_t size = toPages(bytes), page = pageBytes();
+  void* raw =
+      ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  char* base = static_cast<char*>(raw);
+  if (::mprotect(base + size, page, PROT_NONE) != 0) {
+    ::munmap(raw, size + page);
+    return nullptr;
+  }
+  return base + (size - bytes);
+}
+
+void unmapGuarded(void* p, std::size_t bytes) {
+  const std::size_t size = toPages(bytes);
+  ::munmap(static_cast<char*>(p) - (size - bytes), size + pageBytes());
+}
 }  // namespace
 
 void* mapZeroed(std::size_t bytes) {
+  if (kGuarded) return mapGuarded(bytes);
   // Map one huge page more, then keep the aligned part.
   const std::size_t size = rounded(bytes);
   void* raw =
@@ -30,6 +71,12 @@ void* mapZeroed(std::size_t bytes) {
   return p;
 }
 
-void unmap(void* p, std::size_t bytes) { ::munmap(p, rounded(bytes)); }
+void unmap(void* p, std::size_t bytes) {
+  if (kGuarded) {
+    unmapGuarded(p, bytes);
+    return;
+  }
+  ::munmap(p, rounded(bytes));
+}
 
 }  // namespace sorvan::buffer_detail

@@ -2,11 +2,13 @@
 // the system, aligned so that it may back them with huge pages: a render
 // touches tens of megabytes at its start, and small pages would cost a page
 // fault every 4 KiB. Fresh pages from the system are zero, so a zeroed large
-// buffer is not cleared again; a small one is cleared when asked.
+// buffer is not cleared again; a small one comes from calloc when it must be
+// zero.
 #pragma once
 
 #include <cstddef>
-#include <cstring>
+#include <cstdlib>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -17,20 +19,6 @@ namespace buffer_detail {
 void* mapZeroed(std::size_t bytes);
 void unmap(void* p, std::size_t bytes);
 inline constexpr std::size_t kLarge = 1u << 20;
-// Under AddressSanitizer every buffer comes from the allocator it watches,
-// so that a block loop running one sample past its buffer is reported
-// however large the buffer is.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kMapLarge = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kMapLarge = false;
-#else
-inline constexpr bool kMapLarge = true;
-#endif
-#else
-inline constexpr bool kMapLarge = true;
-#endif
 }  // namespace buffer_detail
 
 template <typename T>
@@ -54,13 +42,15 @@ class Buffer {
   void allocate(std::size_t n, bool zeroed) {
     release();
     const std::size_t bytes = n * sizeof(T);
-    if (buffer_detail::kMapLarge && bytes >= buffer_detail::kLarge) {
+    if (bytes >= buffer_detail::kLarge) {
       data_ = static_cast<T*>(buffer_detail::mapZeroed(bytes));
       mapped_ = data_ != nullptr;
     }
     if (!data_) {
-      data_ = new T[n];
-      if (zeroed) std::memset(static_cast<void*>(data_), 0, bytes);
+      // calloc, because an allocator that maps a large block fresh knows it
+      // is zero and need not clear it.
+      data_ = static_cast<T*>(zeroed ? std::calloc(n, sizeof(T)) : std::malloc(bytes));
+      if (!data_ && n > 0) throw std::bad_alloc();
     }
     size_ = n;
   }
@@ -81,7 +71,7 @@ class Buffer {
     if (mapped_)
       buffer_detail::unmap(data_, size_ * sizeof(T));
     else
-      delete[] data_;
+      std::free(data_);
     data_ = nullptr;
     size_ = 0;
     mapped_ = false;
