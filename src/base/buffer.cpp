@@ -9,7 +9,10 @@ namespace sorvan::buffer_detail {
 namespace {
 constexpr std::size_t kHuge = 2u << 20;  // the usual huge page
 
-std::size_t rounded(std::size_t bytes) { return (bytes + kHuge - 1) / kHuge * kHuge; }
+std::size_t roundUp(std::size_t bytes, std::size_t unit) {
+  return (bytes + unit - 1) / unit * unit;
+}
+std::size_t rounded(std::size_t bytes) { return roundUp(bytes, kHuge); }
 
 // AddressSanitizer does not watch memory mapped here. In its builds a large
 // buffer ends where an inaccessible page starts instead (no huge pages), so
@@ -27,10 +30,7 @@ constexpr bool kGuarded = false;
 #endif
 
 std::size_t pageBytes() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
-std::size_t toPages(std::size_t bytes) {
-  const std::size_t page = pageBytes();
-  return (bytes + page - 1) / page * page;
-}
+std::size_t toPages(std::size_t bytes) { return roundUp(bytes, pageBytes()); }
 
 void* mapGuarded(std::size_t bytes) {
   const std::size_t size = toPages(bytes), page = pageBytes();

@@ -18,6 +18,13 @@
 namespace sorvan {
 namespace {
 
+// Whether channel ch is read in the block of n frames at pos: its recording
+// is still wanted and has started by the block's end.
+bool readsInBlock(const RenderPlan& plan, const RenderState& state, int ch, std::int64_t pos,
+                  long n) {
+  return state.wanted[ch] && plan.channels[ch].start < pos + n;
+}
+
 constexpr double kChannelDivisor = 524288.0;  // 2^19: channel scale x 256 at unity
 
 // A channel at a steady fader in one sweep: the gains (and its VCA's), the
@@ -64,7 +71,7 @@ class ChannelStage {
 
   void run() {
     for (int ch = 1; ch <= in_.plan.trackCount; ++ch) {
-      if (s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_) list_[count_++] = ch;
+      if (reads(ch)) list_[count_++] = ch;
     }
     if (s_.workers.size() == 1) {
       const int units = formUnits(list_.data(), count_, units_.data());
@@ -161,7 +168,7 @@ class ChannelStage {
     }
   }
 
-  bool reads(int ch) const { return s_.wanted[ch] && in_.plan.channels[ch].start < pos_ + n_; }
+  bool reads(int ch) const { return readsInBlock(in_.plan, s_, ch, pos_, n_); }
 
   // With reverb sends the channels of each stretch are shared out among the
   // threads; once all are done, the threads' bus sums and the channels'
@@ -201,7 +208,7 @@ class ChannelStage {
     ReverbRuntime& reverb = s_.reverb;
     for (std::size_t k = 0; k < s_.sendChannels.size(); ++k) {
       const int ch = s_.sendChannels[k];
-      if (!s_.wanted[ch] || in_.plan.channels[ch].start >= pos_ + n_) continue;
+      if (!reads(ch)) continue;
       const Pair<std::int64_t>& stretch = s_.sendStretches[k];
       addReverbSendsAt(reverb, ch, stretch.left.data() + first, stretch.right.data() + first,
                        from + first, count);
@@ -402,8 +409,8 @@ void mixChannels(const RenderInputs& in, RenderState& state, const SourceTable& 
 void finishChannels(const RenderInputs& in, RenderState& state, const SourceTable& sources,
                     std::int64_t pos, long n) {
   for (int ch = 1; ch <= in.plan.trackCount; ++ch) {
+    if (!readsInBlock(in.plan, state, ch, pos, n)) continue;
     const SourceChannel& c = in.plan.channels[ch];
-    if (!state.wanted[ch] || c.start >= pos + n) continue;  // not read in this block
     if (state.readShort[ch]) sources[ch]->reportShortRead();
     state.readShort[ch] = false;
     if (pos + n > addSaturating(c.start, c.length)) state.wanted[ch] = false;
