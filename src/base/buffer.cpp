@@ -3,7 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <mutex>
 
 namespace sorvan::buffer_detail {
 namespace {
@@ -12,7 +15,6 @@ constexpr std::size_t kHuge = 2u << 20;  // the usual huge page
 std::size_t roundUp(std::size_t bytes, std::size_t unit) {
   return (bytes + unit - 1) / unit * unit;
 }
-std::size_t rounded(std::size_t bytes) { return roundUp(bytes, kHuge); }
 
 // AddressSanitizer does not watch memory mapped here. In its builds a large
 // buffer ends where an inaccessible page starts instead (no huge pages), so
@@ -30,53 +32,115 @@ constexpr bool kGuarded = false;
 #endif
 
 std::size_t pageBytes() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
-std::size_t toPages(std::size_t bytes) { return roundUp(bytes, pageBytes()); }
 
-void* mapGuarded(std::size_t bytes) {
-  const std::size_t size = toPages(bytes), page = pageBytes();
-  void* raw =
-      ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  char* base = static_cast<char*>(raw);
-  if (::mprotect(base + size, page, PROT_NONE) != 0) {
-    ::munmap(raw, size + page);
-    return nullptr;
+// What a buffer of `bytes` maps: whole huge pages, or whole pages and the
+// guard page after them.
+std::size_t regionLength(std::size_t bytes) {
+  if (kGuarded) return roundUp(bytes, pageBytes()) + pageBytes();
+  return roundUp(bytes, kHuge);
+}
+
+struct Region {
+  void* base = nullptr;
+  std::size_t length = 0;
+};
+
+Region mapRegion(std::size_t length) {
+  if (kGuarded) {
+    void* raw =
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return {};
+    const std::size_t page = pageBytes();
+    if (::mprotect(static_cast<char*>(raw) + length - page, page, PROT_NONE) != 0) {
+      ::munmap(raw, length);
+      return {};
+    }
+    return {raw, length};
   }
-  return base + (size - bytes);
-}
-
-void unmapGuarded(void* p, std::size_t bytes) {
-  const std::size_t size = toPages(bytes);
-  ::munmap(static_cast<char*>(p) - (size - bytes), size + pageBytes());
-}
-}  // namespace
-
-void* mapZeroed(std::size_t bytes) {
-  if (kGuarded) return mapGuarded(bytes);
   // Map one huge page more, then keep the aligned part.
-  const std::size_t size = rounded(bytes);
   void* raw =
-      ::mmap(nullptr, size + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
+      ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return {};
   const auto start = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t aligned = (start + kHuge - 1) / kHuge * kHuge;
   if (aligned > start) ::munmap(raw, aligned - start);
-  const std::uintptr_t end = start + size + kHuge;
-  if (end > aligned + size)
-    ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+  const std::uintptr_t end = start + length + kHuge;
+  if (end > aligned + length)
+    ::munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
   void* p = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
-  ::madvise(p, size, MADV_HUGEPAGE);  // a hint: without huge pages all still works
+  ::madvise(p, length, MADV_HUGEPAGE);  // a hint: without huge pages all still works
 #endif
-  return p;
+  return {p, length};
 }
 
-void unmap(void* p, std::size_t bytes) {
-  if (kGuarded) {
-    unmapGuarded(p, bytes);
-    return;
+// Regions of finished buffers, kept for the next ones of their size in this
+// process. Mapping a region is cheap, but touching its fresh pages costs a
+// page fault each, far more than clearing pages that are already there; a
+// process that renders again and again (the tests, the fuzzer) would pay
+// that for every buffer of every run. Bounded, so that a long process holds
+// little it does not use.
+class RegionCache {
+ public:
+  // A kept region of at least `length` bytes and at most twice that, or none.
+  Region take(std::size_t length) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    int best = -1;
+    for (int i = 0; i < count_; ++i) {
+      const std::size_t l = kept_[static_cast<std::size_t>(i)].length;
+      if (l >= length && l / 2 <= length &&
+          (best < 0 || l < kept_[static_cast<std::size_t>(best)].length))
+        best = i;
+    }
+    if (best < 0) return {};
+    const Region r = kept_[static_cast<std::size_t>(best)];
+    kept_[static_cast<std::size_t>(best)] = kept_[static_cast<std::size_t>(--count_)];
+    held_ -= r.length;
+    return r;
   }
-  ::munmap(p, rounded(bytes));
+
+  // Whether the region was kept; one that was not is the caller's to unmap.
+  bool keep(const Region& r) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == kRegions || held_ + r.length > kHeldBytes) return false;
+    kept_[static_cast<std::size_t>(count_++)] = r;
+    held_ += r.length;
+    return true;
+  }
+
+ private:
+  static constexpr int kRegions = 32;
+  static constexpr std::size_t kHeldBytes = std::size_t{256} << 20;
+  std::mutex mutex_;
+  std::array<Region, kRegions> kept_{};
+  int count_ = 0;
+  std::size_t held_ = 0;
+};
+
+// Never destroyed: buffers of static objects may be released after it would be.
+RegionCache& cache() {
+  static RegionCache* const kept = new RegionCache;
+  return *kept;
+}
+
+}  // namespace
+
+Mapping map(std::size_t bytes, bool zeroed) {
+  const std::size_t length = regionLength(bytes);
+  Region r = cache().take(length);
+  const bool reused = r.base != nullptr;
+  if (!reused) r = mapRegion(length);
+  if (!r.base) return {};
+  // A guarded buffer ends at the guard page, however long the region.
+  char* data = static_cast<char*>(r.base);
+  if (kGuarded) data += r.length - pageBytes() - bytes;
+  if (reused && zeroed) std::memset(data, 0, bytes);
+  return {data, r.base, r.length};
+}
+
+void unmap(const Mapping& m) {
+  if (!m.base) return;
+  if (!cache().keep({m.base, m.length})) ::munmap(m.base, m.length);
 }
 
 }  // namespace sorvan::buffer_detail

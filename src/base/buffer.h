@@ -3,7 +3,8 @@
 // touches tens of megabytes at its start, and small pages would cost a page
 // fault every 4 KiB. Fresh pages from the system are zero, so a zeroed large
 // buffer is not cleared again; a small one comes from calloc when it must be
-// zero.
+// zero. A process that renders again (the tests, the fuzzer) gets the pages
+// of the last run back rather than new ones.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +16,16 @@
 namespace sorvan {
 
 namespace buffer_detail {
-// Bytes from the system (zero) for large sizes, nullptr on failure.
-void* mapZeroed(std::size_t bytes);
-void unmap(void* p, std::size_t bytes);
+// A large buffer's mapping: where the buffer starts, and the region mapped
+// for it (a larger one when a kept region is reused).
+struct Mapping {
+  void* data = nullptr;
+  void* base = nullptr;
+  std::size_t length = 0;
+};
+// At least `bytes` mapped bytes, zero when `zeroed`; a null mapping on failure.
+Mapping map(std::size_t bytes, bool zeroed);
+void unmap(const Mapping& m);
 inline constexpr std::size_t kLarge = 1u << 20;
 }  // namespace buffer_detail
 
@@ -34,7 +42,7 @@ class Buffer {
   Buffer& operator=(Buffer&& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
-    std::swap(mapped_, other.mapped_);
+    std::swap(mapping_, other.mapping_);
     return *this;
   }
 
@@ -43,8 +51,8 @@ class Buffer {
     release();
     const std::size_t bytes = n * sizeof(T);
     if (bytes >= buffer_detail::kLarge) {
-      data_ = static_cast<T*>(buffer_detail::mapZeroed(bytes));
-      mapped_ = data_ != nullptr;
+      mapping_ = buffer_detail::map(bytes, zeroed);
+      data_ = static_cast<T*>(mapping_.data);
     }
     if (!data_) {
       // calloc, because an allocator that maps a large block fresh knows it
@@ -68,18 +76,18 @@ class Buffer {
 
  private:
   void release() {
-    if (mapped_)
-      buffer_detail::unmap(data_, size_ * sizeof(T));
+    if (mapping_.data)
+      buffer_detail::unmap(mapping_);
     else
       std::free(data_);
     data_ = nullptr;
     size_ = 0;
-    mapped_ = false;
+    mapping_ = {};
   }
 
   T* data_ = nullptr;
   std::size_t size_ = 0;
-  bool mapped_ = false;
+  buffer_detail::Mapping mapping_;  // empty unless data_ was mapped
 };
 
 }  // namespace sorvan

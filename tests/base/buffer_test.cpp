@@ -1,0 +1,39 @@
+#include "base/buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace sorvan {
+namespace {
+
+bool allZero(const Buffer<std::int64_t>& b) {
+  return std::all_of(b.begin(), b.end(), [](std::int64_t v) { return v == 0; });
+}
+
+// A large buffer's pages go to the next buffer of its size: asked for zeroed
+// it is zero whatever the last one left there, and two live buffers never
+// share pages.
+TEST(BufferTest, ReusedPagesAreClearedWhenAskedAndNeverShared) {
+  constexpr std::size_t kCount = buffer_detail::kLarge / sizeof(std::int64_t) + 3;
+  const std::int64_t* released = nullptr;
+  {
+    Buffer<std::int64_t> last;
+    last.allocate(kCount, true);
+    std::fill(last.begin(), last.end(), -1);
+    released = last.data();
+  }
+  Buffer<std::int64_t> again, other;
+  again.allocate(kCount, true);
+  EXPECT_EQ(again.data(), released) << "the region was not reused";
+  EXPECT_TRUE(allZero(again));
+  other.allocate(kCount - 5, true);
+  EXPECT_TRUE(allZero(other));
+  EXPECT_TRUE(again.end() <= other.begin() || other.end() <= again.begin());
+  std::fill(again.begin(), again.end(), 7);
+  EXPECT_TRUE(allZero(other));
+}
+
+}  // namespace
+}  // namespace sorvan
