@@ -47,8 +47,7 @@ struct Region {
 
 Region mapRegion(std::size_t length) {
   if (kGuarded) {
-    void* raw =
-        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* raw = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return {};
     const std::size_t page = pageBytes();
     if (::mprotect(static_cast<char*>(raw) + length - page, page, PROT_NONE) != 0) {
