@@ -24,3 +24,23 @@
 // which are built per processor in files of their own).
 #define SORVAN_ALSO_AVX512 __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
+
+namespace sorvan {
+
+// The widest family of vector instructions this processor runs, for the few
+// walks written out in vectors and built once per family.
+enum class ProcessorFamily { kBaseline, kAvx2, kAvx512 };
+
+inline ProcessorFamily processorFamily() {
+  static const ProcessorFamily family = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+      return ProcessorFamily::kAvx512;
+    if (__builtin_cpu_supports("avx2")) return ProcessorFamily::kAvx2;
+    return ProcessorFamily::kBaseline;
+  }();
+  return family;
+}
+
+}  // namespace sorvan

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/target.h"
+#include "engine/true_peak_lanes.h"
 
 namespace sorvan {
 namespace {
@@ -41,30 +42,22 @@ void TruePeakMeter::add(const double* frames, long n) {
   }
 }
 
+SORVAN_ALSO_AVX2 double phasePeakFour(const double* x, long n, const double* coeff, const int* back,
+                                      int taps, double peak) {
+  return phasePeakLanes<4>(x, n, coeff, back, taps, peak);
+}
+
 namespace {
 
-// Four consecutive outputs of one phase are summed side by side: each lane
-// adds its taps in the same order as a single output would.
-typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
-typedef float SingleLanes __attribute__((vector_size(4 * sizeof(float))));
+using PhasePeak = double (*)(const double*, long, const double*, const int*, int, double);
 
 // The largest |(float) sum| of one phase over n outputs (n a multiple of 4;
 // the inputs past n read as zero and their outputs are not counted).
-SORVAN_ALSO_AVX2 double phasePeak(const double* x, long n, const double* coeff, const int* back,
-                                  int taps, double peak) {
-  Lanes most = {peak, peak, peak, peak};
-  for (long i = 0; i < n; i += 4) {
-    Lanes sum = {0.0, 0.0, 0.0, 0.0};
-    for (int t = 0; t < taps; ++t) {
-      Lanes in;
-      __builtin_memcpy(&in, x + i - back[t], sizeof in);
-      sum += in * coeff[t];
-    }
-    const Lanes rounded = __builtin_convertvector(__builtin_convertvector(sum, SingleLanes), Lanes);
-    const Lanes magnitude = rounded < 0.0 ? -rounded : rounded;
-    most = magnitude > most ? magnitude : most;
-  }
-  return std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
+double phasePeak(const double* x, long n, const double* coeff, const int* back, int taps,
+                 double peak) {
+  static const PhasePeak chosen =
+      processorFamily() == ProcessorFamily::kAvx512 ? phasePeakAvx512 : phasePeakFour;
+  return chosen(x, n, coeff, back, taps, peak);
 }
 
 }  // namespace

@@ -44,4 +44,13 @@ class TruePeakMeter {
   std::vector<double> input_;  // history then the stretch, one channel, as single-precision values
 };
 
+// The interpolator's walk over one phase: the largest |(float) sum| over n
+// outputs (n a multiple of 4), at least `peak`; output i sums
+// x[i - back[t]] * coeff[t] over the taps. Four outputs at a time for the
+// baseline processor and AVX2, eight for AVX-512; the same bits either way.
+double phasePeakFour(const double* x, long n, const double* coeff, const int* back, int taps,
+                     double peak);
+double phasePeakAvx512(const double* x, long n, const double* coeff, const int* back, int taps,
+                       double peak);
+
 }  // namespace sorvan

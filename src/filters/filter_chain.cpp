@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/target.h"
 #include "filters/chain_walks.h"
 
 namespace sorvan {
@@ -37,12 +38,14 @@ struct ChainWalk {
 };
 
 ChainWalk chooseWalk() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-    return {runChainWalkAvx512, 4};
-  if (__builtin_cpu_supports("avx2")) return {runChainWalkAvx2, 2};
-  return {runChainWalkBaseline, 2};
+  switch (processorFamily()) {
+    case ProcessorFamily::kAvx512:
+      return {runChainWalkAvx512, 4};
+    case ProcessorFamily::kAvx2:
+      return {runChainWalkAvx2, 2};
+    default:
+      return {runChainWalkBaseline, 2};
+  }
 }
 
 const ChainWalk& walk() {

@@ -6,8 +6,11 @@
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
+
+#include "base/target.h"
 
 namespace sorvan {
 namespace {
@@ -34,6 +37,32 @@ TEST(TruePeakTest, EqualsTheLibrarysMeterToTheBit) {
         EXPECT_EQ(ours.peak(c), expected) << rate << " Hz, channel " << c;
       }
       ebur128_destroy(&library);
+    }
+  }
+}
+
+// Every walk the processor has finds the one loud output wherever it lies,
+// in a stretch of any length, with the value a single output gives.
+TEST(TruePeakTest, EveryWalkFindsThePeakAtEveryPlace) {
+  constexpr int kHistory = 3;
+  const std::vector<double> coeff{0.25, -0.5, 1.0, 0.125};
+  const std::vector<int> back{3, 2, 1, 0};
+  for (long n : {4L, 8L, 12L, 36L}) {
+    for (long loud = 0; loud < n; ++loud) {
+      std::vector<double> input(static_cast<std::size_t>(kHistory + n), 0.001);
+      double* x = input.data() + kHistory;
+      x[loud] = -3.0;
+      double want = 0.0;
+      for (long i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t t = 0; t < coeff.size(); ++t) sum += x[i - back[t]] * coeff[t];
+        want = std::max(want, std::fabs(static_cast<double>(static_cast<float>(sum))));
+      }
+      EXPECT_EQ(phasePeakFour(x, n, coeff.data(), back.data(), 4, 0.0), want) << n << " " << loud;
+      if (processorFamily() == ProcessorFamily::kAvx512) {
+        EXPECT_EQ(phasePeakAvx512(x, n, coeff.data(), back.data(), 4, 0.0), want)
+            << n << " " << loud;
+      }
     }
   }
 }
