@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/buffer.h"
 #include "base/fatal.h"
 #include "base/messages.h"
 #include "driver/run.h"
@@ -162,6 +163,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const int fd = ::open("/dev/null", O_RDONLY);
   if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) std::abort();
   ::close(fd);
+  // One run after another: each gets the last one's pages back.
+  sorvan::keepBufferPages(true);
   fixture();
   return 0;
 }

@@ -74,11 +74,11 @@ Region mapRegion(std::size_t length) {
 }
 
 // Regions of finished buffers, kept for the next ones of their size in this
-// process. Mapping a region is cheap, but touching its fresh pages costs a
-// page fault each, far more than clearing pages that are already there; a
-// process that renders again and again (the tests, the fuzzer) would pay
-// that for every buffer of every run. Bounded, so that a long process holds
-// little it does not use.
+// process when it asks. Mapping a region is cheap, but touching its fresh
+// pages costs a page fault each, far more than clearing pages that are
+// already there; a process that renders again and again would pay that for
+// every buffer of every run. Bounded, so that a long process holds little it
+// does not use.
 class RegionCache {
  public:
   // A kept region of at least `length` bytes and at most twice that, or none.
@@ -101,10 +101,29 @@ class RegionCache {
   // Whether the region was kept; one that was not is the caller's to unmap.
   bool keep(const Region& r) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ == kRegions || held_ + r.length > kHeldBytes) return false;
+    if (!keeping_ || count_ == kRegions || held_ + r.length > kHeldBytes) return false;
     kept_[static_cast<std::size_t>(count_++)] = r;
     held_ += r.length;
     return true;
+  }
+
+  // Keeping off also lets go of what is kept.
+  void setKeeping(bool keep) {
+    std::array<Region, kRegions> dropped{};
+    int count = 0;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      keeping_ = keep;
+      if (keep) return;
+      dropped = kept_;
+      count = count_;
+      count_ = 0;
+      held_ = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+      const Region& r = dropped[static_cast<std::size_t>(i)];
+      ::munmap(r.base, r.length);
+    }
   }
 
  private:
@@ -114,6 +133,7 @@ class RegionCache {
   std::array<Region, kRegions> kept_{};
   int count_ = 0;
   std::size_t held_ = 0;
+  bool keeping_ = false;
 };
 
 // Never destroyed: buffers of static objects may be released after it would be.
@@ -143,3 +163,9 @@ void unmap(const Mapping& m) {
 }
 
 }  // namespace sorvan::buffer_detail
+
+namespace sorvan {
+
+void keepBufferPages(bool keep) { buffer_detail::cache().setKeeping(keep); }
+
+}  // namespace sorvan

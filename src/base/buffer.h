@@ -3,8 +3,8 @@
 // touches tens of megabytes at its start, and small pages would cost a page
 // fault every 4 KiB. Fresh pages from the system are zero, so a zeroed large
 // buffer is not cleared again; a small one comes from calloc when it must be
-// zero. A process that renders again (the tests, the fuzzer) gets the pages
-// of the last run back rather than new ones.
+// zero. A process that renders again and again (the fuzzer) may ask for the
+// pages of its last run back rather than new ones.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +28,11 @@ Mapping map(std::size_t bytes, bool zeroed);
 void unmap(const Mapping& m);
 inline constexpr std::size_t kLarge = 1u << 20;
 }  // namespace buffer_detail
+
+// Whether released large buffers keep their pages for the next ones of their
+// size in this process. Off by default: a render that runs once returns its
+// memory as soon as a part of it is done (a loudness target's first pass).
+void keepBufferPages(bool keep);
 
 template <typename T>
 class Buffer {

@@ -12,10 +12,11 @@ bool allZero(const Buffer<std::int64_t>& b) {
   return std::all_of(b.begin(), b.end(), [](std::int64_t v) { return v == 0; });
 }
 
-// A large buffer's pages go to the next buffer of its size: asked for zeroed
-// it is zero whatever the last one left there, and two live buffers never
-// share pages.
+// Where the process asks for it, a large buffer's pages go to the next
+// buffer of its size: asked for zeroed it is zero whatever the last one left
+// there, and two live buffers never share pages.
 TEST(BufferTest, ReusedPagesAreClearedWhenAskedAndNeverShared) {
+  keepBufferPages(true);
   constexpr std::size_t kCount = buffer_detail::kLarge / sizeof(std::int64_t) + 3;
   const std::int64_t* released = nullptr;
   {
@@ -33,6 +34,7 @@ TEST(BufferTest, ReusedPagesAreClearedWhenAskedAndNeverShared) {
   EXPECT_TRUE(again.end() <= other.begin() || other.end() <= again.begin());
   std::fill(again.begin(), again.end(), 7);
   EXPECT_TRUE(allZero(other));
+  keepBufferPages(false);
 }
 
 }  // namespace
