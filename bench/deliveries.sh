@@ -64,6 +64,13 @@ seconds_of() {
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
+# Peak memory of one run in MiB: a delivery that renders twice must not hold
+# the first pass's memory through the second.
+peak_of() {
+  /usr/bin/time -f "%M" -o "$out/deliveries.peak" \
+    "$sorvan" --threads "$threads" -C "$out/deliveries-$1" </dev/null >/dev/null
+  awk '{ printf "%.1f", $1 / 1024 }' "$out/deliveries.peak"
+}
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 
 declare -A times
@@ -73,8 +80,9 @@ for _ in $(seq 1 "$runs"); do
 done
 plain=$(echo "${times[plain]}" | tr ' ' '\n' | grep . | median)
 printf '%d tracks of %d s, %d threads, median of %d runs\n' "$tracks" "$seconds" "$threads" "$runs"
-printf '  plain   %6.2f s\n' "$plain"
+printf '  plain   %6.2f s                         peak %6s MiB\n' "$plain" "$(peak_of plain)"
 for name in stems target both; do
   t=$(echo "${times[$name]}" | tr ' ' '\n' | grep . | median)
-  printf '  %-7s %6.2f s  %.2fx a plain render\n' "$name" "$t" "$(awk -v a="$t" -v b="$plain" 'BEGIN { print a / b }')"
+  printf '  %-7s %6.2f s  %.2fx a plain render   peak %6s MiB\n' "$name" "$t" \
+    "$(awk -v a="$t" -v b="$plain" 'BEGIN { print a / b }')" "$(peak_of "$name")"
 done
