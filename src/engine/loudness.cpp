@@ -30,15 +30,25 @@ LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double full
   // not grow with the song. A rate of 0 (no usable source) measures nothing.
   // The true peak is measured here, with the library's own arithmetic.
   if (sampleRate == 0) return;
-  library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
-                                 EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
+  measuring_ = true;
   for (Slot& slot : slots_)
     slot.frames.allocate(
         static_cast<std::size_t>(blockFrames) * static_cast<std::size_t>(channels_), false);
-  if (threaded_) {
-    const CleanupSignalsHeld held;  // the measuring thread never takes them
-    worker_ = std::thread([this] { work(); });
+  // The library's state (seconds of audio, cleared) is set up by the thread
+  // that uses it, while the render prepares its first block.
+  const auto start = [this, sampleRate] {
+    library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
+                                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
+  };
+  if (!threaded_) {
+    start();
+    return;
   }
+  const CleanupSignalsHeld held;  // the measuring thread never takes them
+  worker_ = std::thread([this, start] {
+    start();
+    work();
+  });
 }
 
 LoudnessMeter::~LoudnessMeter() { finish(); }
@@ -54,6 +64,7 @@ void LoudnessMeter::finish() {
 }
 
 void LoudnessMeter::measure(const Slot& slot) {
+  if (!library_->state) return;
   ebur128_add_frames_double(library_->state, slot.frames.data(),
                             static_cast<std::size_t>(slot.count));
   truePeak_.add(slot.frames.data(), slot.count);
@@ -75,7 +86,7 @@ void LoudnessMeter::work() {
 }
 
 void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, long n) {
-  if (!library_->state || n <= 0) return;
+  if (!measuring_ || n <= 0) return;
   Slot& slot = slots_[next_];
   assert(static_cast<std::size_t>(n * channels_) <= slot.frames.size());
   if (threaded_) {

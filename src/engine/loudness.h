@@ -65,6 +65,7 @@ class LoudnessMeter {
   Slot slots_[2];  // allocated once; the mix fills one while the other is measured
   int next_ = 0;   // the slot the mix fills next
   bool threaded_;
+  bool measuring_ = false;  // there is a rate to measure at
   bool closing_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
