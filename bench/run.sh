@@ -21,6 +21,7 @@
 # with sox at a level that keeps the sum below full scale, so that the mixes
 # sum exactly and can be compared.
 set -euo pipefail
+export LC_NUMERIC=C  # a point in the shell's clock readings, as awk reads them
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=bench/corpus.sh
 . "$here/corpus.sh"
@@ -87,11 +88,16 @@ for i in $(seq 1 "$tracks"); do
 done
 
 # time LABEL COMMAND...: appends "wall peak-KiB" of one run to out/times.LABEL.
+# The wall time is taken by the shell, to the microsecond: time's own figure
+# has hundredths of a second, a tenth of the shortest runs here.
 time_run() {
-  local label=$1
+  local label=$1 start end
   shift
-  /usr/bin/time -f "%e %M" -o "$out/run.time" "$@" >/dev/null 2>&1
-  cat "$out/run.time" >>"$out/times.$label"
+  start=$EPOCHREALTIME
+  /usr/bin/time -f "%M" -o "$out/run.time" "$@" >/dev/null 2>&1
+  end=$EPOCHREALTIME
+  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }') $(cat "$out/run.time")" \
+    >>"$out/times.$label"
 }
 in_dir=(sh -c 'cd "$0" && exec "$@"')
 
@@ -131,21 +137,21 @@ awk -v t="$tracks" -v f="$few" -v d="$seconds" -v runs="$runs" -v same="$same" \
   -v cores="$(nproc)" 'function mark(ok) { return ok ? "ok" : "MISSED" }
 BEGIN {
   printf "%d stereo 24-bit tracks x %d s, medians of %d interleaved runs; %s, %d cores\n", t, d, runs, cpu, cores
-  printf "1. plain mix of %d tracks: sorvan %.2f s, integer floor %.2f s, sox -m %.2f s (outputs %s)\n", t, plain, floor, sox, same
+  printf "1. plain mix of %d tracks: sorvan %.3f s, integer floor %.3f s, sox -m %.3f s (outputs %s)\n", t, plain, floor, sox, same
   printf "   time against the floor  %5.2fx   goal <= 1.5x   %s\n", plain / floor, mark(plain / floor <= 1.5)
   printf "   throughput against sox  %5.2fx   goal >= 5x     %s\n", sox / plain, mark(sox / plain >= 5)
-  printf "2. plain mix of %d tracks: sorvan %.2f s, sox -m %.2f s\n", f, fewt, soxfew
+  printf "2. plain mix of %d tracks: sorvan %.3f s, sox -m %.3f s\n", f, fewt, soxfew
   printf "   throughput against sox  %5.2fx   goal >= 2x     %s\n", soxfew / fewt, mark(soxfew / fewt >= 2)
-  printf "3. strip on every track: sorvan %.2f s, sox -m with a high-pass each %.2f s\n", strip, soxhp
+  printf "3. strip on every track: sorvan %.3f s, sox -m with a high-pass each %.3f s\n", strip, soxhp
   printf "   throughput against sox  %5.2fx   goal >= 4x     %s   (%.0f track-s/s)\n", soxhp / strip, mark(soxhp / strip >= 4), t * d / strip
-  printf "4. strip mix, two threads against one: %.2f s and %.2f s\n", strip, strip1
+  printf "4. strip mix, two threads against one: %.3f s and %.3f s\n", strip, strip1
   printf "   speed-up                %5.2fx   goal >= 1.8x   %s\n", strip1 / strip, mark(strip1 / strip >= 1.8)
   printf "   peak memory, 127 tracks %5.1f MiB goal < 64 MiB %s\n", wide / 1024, mark(wide / 1024 < 64)
 }'
 if [ -n "${REFERENCE:-}" ]; then
   awk -v plain="$(wall plain)" -v strip="$(wall strip)" -v strip1="$(wall strip1)" \
     -v refplain="$(wall refplain)" -v refstrip="$(wall refstrip)" -v ref="$REFERENCE" 'BEGIN {
-    printf "against %s: plain %.2f s, strip %.2f s\n", ref, refplain, refstrip
+    printf "against %s: plain %.3f s, strip %.3f s\n", ref, refplain, refstrip
     printf "   plain mix speed-up %5.2fx; strip mix %5.2fx (one thread %5.2fx)\n", refplain / plain, refstrip / strip, refstrip / strip1
   }'
 fi
