@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -138,7 +139,6 @@ class ChannelStage {
   // for one another but there.
   void runGrouped() {
     const int threads = static_cast<int>(s_.workers.size());
-    const Routing& routing = in_.script.routing;
     // Each thread's units, one after the other in units_.
     std::array<int, kMaxTracks + 1> firstUnit{};
     for (int t = 0; t < threads; ++t) {
@@ -148,23 +148,82 @@ class ChannelStage {
         if (reads(ch)) mine[read++] = ch;
       firstUnit[t + 1] = firstUnit[t] + formUnits(mine.data(), read, units_.data() + firstUnit[t]);
     }
+    for (int u = 0; u < firstUnit[threads]; ++u) {
+      progress_[u].claimed.store(0, std::memory_order_relaxed);
+      progress_[u].done.store(0, std::memory_order_relaxed);
+    }
 #pragma omp parallel num_threads(threads)
     {
       const int t = omp_get_thread_num();
       ChannelWorker& w = s_.workers[static_cast<std::size_t>(t)];
-      for (long from = 0; from < n_; from += kStretchFrames) {
+      for (long from = 0, stretch = 0; from < n_; from += kStretchFrames, ++stretch) {
         const long m = std::min(kStretchFrames, n_ - from);
         for (Pair<std::int64_t>& bus : w.buses)
           if (bus.allocated()) bus.clear(m);
-        for (int u = firstUnit[t]; u < firstUnit[t + 1]; ++u) mixUnit(units_[u], from, m, w, false);
-        const std::lock_guard<std::mutex> lock(
-            s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
-        for (int b = 0; b < kBusCount; ++b) {
-          if (!routing.busActive[b]) continue;
-          addInto(s_.buses[b].left.data() + from, s_.buses[b].right.data() + from,
-                  w.buses[b].left.data(), w.buses[b].right.data(), m);
+        for (int u = firstUnit[t]; u < firstUnit[t + 1]; ++u) {
+          if (!claimFree(u, stretch)) continue;  // a thread that had finished took it
+          mixUnit(units_[u], from, m, w, false);
+          progress_[u].done.store(stretch + 1, std::memory_order_release);
         }
+        addStretch(w, from, m);
       }
+      // Done with its own channels: help with the others' last units, from
+      // their end, where their threads arrive last in every stretch.
+      for (int v = 1; v < threads; ++v) {
+        const int other = (t + v) % threads;
+        for (int u = firstUnit[other + 1] - 1; u >= firstUnit[other]; --u) finishUnit(u, w);
+      }
+    }
+  }
+
+  // Pieces of the block, a unit's channels over one stretch, are claimed
+  // before they are mixed, in stretch order per unit: each is mixed once, by
+  // one thread, after the unit's piece before it. Without this a thread
+  // preempted by the loudness or output thread would keep the other waiting
+  // at the block's end.
+  struct UnitProgress {
+    std::atomic<long> claimed{0};  // pieces a thread has taken
+    std::atomic<long> done{0};     // pieces mixed
+  };
+
+  // The unit's owner takes its piece of the stretch unless another thread
+  // has it, or is still mixing the one before: then that thread goes on.
+  bool claimFree(int u, long stretch) {
+    UnitProgress& p = progress_[u];
+    long expected = stretch;
+    return p.done.load(std::memory_order_acquire) == stretch &&
+           p.claimed.compare_exchange_strong(expected, stretch + 1, std::memory_order_acquire);
+  }
+
+  // Mixes what is left of unit u, piece by piece, adding each piece's bus
+  // sums on its own.
+  void finishUnit(int u, ChannelWorker& w) {
+    UnitProgress& p = progress_[u];
+    const long stretches = (n_ + kStretchFrames - 1) / kStretchFrames;
+    for (long c = p.claimed.load(std::memory_order_relaxed); c < stretches;
+         c = p.claimed.load(std::memory_order_relaxed)) {
+      if (p.done.load(std::memory_order_acquire) != c) continue;  // its owner is mixing c - 1
+      long expected = c;
+      if (!p.claimed.compare_exchange_strong(expected, c + 1, std::memory_order_acquire)) continue;
+      const long from = c * kStretchFrames;
+      const long m = std::min(kStretchFrames, n_ - from);
+      for (Pair<std::int64_t>& bus : w.buses)
+        if (bus.allocated()) bus.clear(m);
+      mixUnit(units_[u], from, m, w, false);
+      p.done.store(c + 1, std::memory_order_release);
+      addStretch(w, from, m);
+    }
+  }
+
+  // A thread's bus sums of the stretch at `from` into the block's buses.
+  void addStretch(const ChannelWorker& w, long from, long m) {
+    const Routing& routing = in_.script.routing;
+    const std::lock_guard<std::mutex> lock(
+        s_.stretchLocks[static_cast<std::size_t>(from / kStretchFrames)]);
+    for (int b = 0; b < kBusCount; ++b) {
+      if (!routing.busActive[b]) continue;
+      addInto(s_.buses[b].left.data() + from, s_.buses[b].right.data() + from,
+              w.buses[b].left.data(), w.buses[b].right.data(), m);
     }
   }
 
@@ -361,6 +420,7 @@ class ChannelStage {
   std::array<int, kMaxTracks> list_{};  // the channels this block reads, in order
   int count_ = 0;
   std::array<ChannelUnit, kMaxTracks> units_{};
+  std::array<UnitProgress, kMaxTracks> progress_{};  // by unit, for runGrouped
 };
 
 }  // namespace
