@@ -167,7 +167,8 @@ class BlockLoop {
         reverbs_(in.effects.reverbs),
         s_(state),
         sources_(sources),
-        out_(out) {}
+        out_(out),
+        directIsMaster_(routing_.busActive[0] && !state.stems[0]) {}
 
   // Mixes the block at pos. `settle` runs once the channels are mixed and
   // before the block says anything; with an output thread the block's output
@@ -205,7 +206,7 @@ class BlockLoop {
 
  private:
   void clearBlock(long n) {
-    s_.masterPair.clear(n);
+    if (!directIsMaster_) s_.masterPair.clear(n);
     for (int b = 0; b < kBusCount; ++b) {
       if (routing_.busActive[b]) s_.buses[b].clear(n);
     }
@@ -241,6 +242,10 @@ class BlockLoop {
     }
     for (int b = 0; b < kBusCount; ++b) {
       if (!routing_.busActive[b]) continue;
+      if (b == 0 && directIsMaster_) {
+        std::swap(s_.masterPair, s_.buses[0]);  // cleared with the buses next block
+        continue;
+      }
       addPairs(s_.masterPair, s_.buses[b], n);
       if (b >= 1)
         meterPeaks(s_.meters, kSubmixBase + b, s_.buses[b].left.data(), s_.buses[b].right.data(),
@@ -396,6 +401,9 @@ class BlockLoop {
   RenderState& s_;
   const SourceTable& sources_;
   const RenderOutputs& out_;
+  // The channels that feed the master directly are its first part: their bus
+  // becomes the master pair, unless a stem of them still reads it.
+  const bool directIsMaster_;
 };
 
 }  // namespace
