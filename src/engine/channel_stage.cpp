@@ -199,8 +199,7 @@ class ChannelStage {
   // sums on its own.
   void finishUnit(int u, ChannelWorker& w) {
     UnitProgress& p = progress_[u];
-    const long stretches = (n_ + kStretchFrames - 1) / kStretchFrames;
-    for (long c = p.claimed.load(std::memory_order_relaxed); c < stretches;
+    for (long c = p.claimed.load(std::memory_order_relaxed); c * kStretchFrames < n_;
          c = p.claimed.load(std::memory_order_relaxed)) {
       if (p.done.load(std::memory_order_acquire) != c) continue;  // its owner is mixing c - 1
       long expected = c;
