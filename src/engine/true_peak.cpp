@@ -1,6 +1,7 @@
 #include "engine/true_peak.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "base/target.h"
@@ -32,6 +33,14 @@ TruePeakMeter::TruePeakMeter(int channels, unsigned long sampleRate)
     p.coeff.push_back(c);
     p.back.push_back(j / factor_);
   }
+  for (const Phase& p : phases_) {
+    double gain = 0.0;
+    for (const double c : p.coeff) gain += std::fabs(c);
+    gain_ = std::max(gain_, gain);
+  }
+  // Covers the rounding of the sums, of the single-precision output and of
+  // this product itself, with room to spare.
+  gain_ *= 1.000001;
 }
 
 void TruePeakMeter::add(const double* frames, long n) {
@@ -62,10 +71,22 @@ double phasePeak(const double* x, long n, const double* coeff, const int* back, 
 
 }  // namespace
 
+// The largest |(float) sum| of one phase over outputs [from, to).
+double TruePeakMeter::walk(const double* x, long from, long to, const Phase& p, double peak) {
+  const int taps = static_cast<int>(p.coeff.size());
+  const long whole = (to - from) / 4 * 4;
+  if (whole > 0) peak = phasePeak(x + from, whole, p.coeff.data(), p.back.data(), taps, peak);
+  for (long i = from + whole; i < to; ++i) {
+    double sum = 0.0;
+    for (int t = 0; t < taps; ++t) sum += x[i - p.back[t]] * p.coeff[t];
+    peak = std::max(peak, std::fabs(static_cast<double>(static_cast<float>(sum))));
+  }
+  return peak;
+}
+
 void TruePeakMeter::addStretch(const double* frames, long n) {
   // Inputs as the library sees them: rounded to single precision.
   double* x = input_.data() + history_;  // x[i - back] reaches into the history
-  const long whole = (n + 3) / 4 * 4;
   for (int c = 0; c < channels_; ++c) {
     Channel& ch = channel_[static_cast<std::size_t>(c)];
     std::copy(ch.history.begin(), ch.history.end(), input_.begin());
@@ -76,21 +97,32 @@ void TruePeakMeter::addStretch(const double* frames, long n) {
       x[i] = static_cast<double>(static_cast<float>(v));
     }
     ch.samplePeak = samplePeak;
-    std::fill(x + n, x + whole, 0.0);
     double peak = ch.interpolatedPeak;
+    // No output exceeds the largest input it reads times the largest sum of
+    // a phase's tap magnitudes. Where that bound stays below the peak so far,
+    // the outputs cannot raise it and are not worked out: most of a song,
+    // once its loud moments have set the peak.
+    std::array<bool, kStretch / kSegment> raises{};
+    double before = 0.0;  // the largest input of the segment before
+    for (int k = 0; k < history_; ++k) before = std::max(before, std::fabs(input_[k]));
+    for (long a = 0; a < n; a += kSegment) {
+      double largest = 0.0;
+      for (long i = a; i < std::min(a + kSegment, n); ++i)
+        largest = std::max(largest, std::fabs(x[i]));
+      raises[static_cast<std::size_t>(a / kSegment)] = !(std::max(before, largest) * gain_ < peak);
+      before = largest;
+    }
     for (const Phase& p : phases_) {
-      const int taps = static_cast<int>(p.coeff.size());
-      if (whole > n) {
-        // Outputs past n would read the zero padding: count only the groups
-        // that lie wholly inside, and the rest one by one.
-        peak = phasePeak(x, whole - 4, p.coeff.data(), p.back.data(), taps, peak);
-        for (long i = whole - 4; i < n; ++i) {
-          double sum = 0.0;
-          for (int t = 0; t < taps; ++t) sum += x[i - p.back[t]] * p.coeff[t];
-          peak = std::max(peak, std::fabs(static_cast<double>(static_cast<float>(sum))));
+      for (long a = 0; a < n;) {
+        if (!raises[static_cast<std::size_t>(a / kSegment)]) {
+          a += kSegment;
+          continue;
         }
-      } else {
-        peak = phasePeak(x, n, p.coeff.data(), p.back.data(), taps, peak);
+        long b = a;
+        while (b < n && raises[static_cast<std::size_t>(b / kSegment)])
+          b = std::min(b + kSegment, n);
+        peak = walk(x, a, b, p, peak);
+        a = b;
       }
     }
     ch.interpolatedPeak = peak;

@@ -22,7 +22,8 @@ class TruePeakMeter {
 
  private:
   static constexpr long kStretch = 1024;
-  static constexpr long kLanes = 4;  // outputs summed side by side
+  static constexpr long kLanes = 4;     // outputs summed side by side
+  static constexpr long kSegment = 64;  // outputs the peak's bound is taken over
 
   struct Phase {
     std::vector<double> coeff;
@@ -35,11 +36,13 @@ class TruePeakMeter {
   };
 
   void addStretch(const double* frames, long n);
+  static double walk(const double* x, long from, long to, const Phase& p, double peak);
 
   int channels_;
   int factor_ = 1;
   int history_ = 0;  // earlier inputs an output needs
   std::vector<Phase> phases_;
+  double gain_ = 0.0;  // the largest sum of tap magnitudes of a phase, and a margin
   std::vector<Channel> channel_;
   std::vector<double> input_;  // history then the stretch, one channel, as single-precision values
 };

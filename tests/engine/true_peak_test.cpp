@@ -41,6 +41,37 @@ TEST(TruePeakTest, EqualsTheLibrarysMeterToTheBit) {
   }
 }
 
+// Outputs that cannot raise the peak so far are skipped. A quieter passage
+// whose signs line up with the interpolator's taps still overshoots its
+// samples by the most the taps allow, and must raise the peak: an impulse at
+// full scale first, then random signs at a level whose worst pattern lands
+// just above it.
+TEST(TruePeakTest, AQuietPassageThatOvershootsStillRaisesThePeak) {
+  const auto libraryPeak = [](unsigned long rate, const std::vector<double>& frames) {
+    ebur128_state* library = ebur128_init(1, rate, EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_double(library, frames.data(), frames.size());
+    double peak = 0.0;
+    ebur128_true_peak(library, 0, &peak);
+    ebur128_destroy(&library);
+    return peak;
+  };
+  for (unsigned long rate : {48000ul, 96000ul}) {
+    std::mt19937 rng(5);
+    std::vector<double> signs(40000);
+    for (double& v : signs) v = (rng() & 1) != 0 ? 1.0 : -1.0;
+    const double overshoot = libraryPeak(rate, signs);
+    ASSERT_GT(overshoot, 1.5) << rate;  // the taps' worst pattern occurs
+    std::vector<double> frames(2000, 0.0);
+    frames[100] = 1.0;
+    for (const double v : signs) frames.push_back(v * 1.01 / overshoot);
+    const double expected = libraryPeak(rate, frames);
+    ASSERT_GT(expected, 1.0) << rate;
+    TruePeakMeter ours(1, rate);
+    ours.add(frames.data(), static_cast<long>(frames.size()));
+    EXPECT_EQ(ours.peak(0), expected) << rate;
+  }
+}
+
 // Every walk the processor has finds the one loud output wherever it lies,
 // in a stretch of any length, with the value a single output gives.
 TEST(TruePeakTest, EveryWalkFindsThePeakAtEveryPlace) {
