@@ -46,29 +46,48 @@ void MasterRMS(MasterRmsState& state, const std::int64_t* left, const std::int64
   // through the references it would store and reload them every frame.
   MasterRmsState s = state;
   float sumL = m.rmsSumL, sumR = m.rmsSumR, countL = m.rmsCountL, countR = m.rmsCountR;
-  for (long i = 0; i < n; ++i) {
-    s.intervalL += 1.0f;
-    s.intervalR += 1.0f;
-    const int polarL = left[i] < 0 ? -1 : 1;
-    const int polarR = right[i] < 0 ? -1 : 1;
-    const float vL = static_cast<float>(left[i] / kDivisor);
-    const float vR = static_cast<float>(right[i] / kDivisor);
-    s.squaresL += vL * vL;
-    s.squaresR += vR * vR;
-    if (polarL != s.oldpolarL && s.intervalL > window) {
-      sumL += std::sqrt(s.squaresL / s.intervalL);
+  // The sign changes at unforeseeable frames, but a half-wave ends only once
+  // it has outlasted the window: both tests make one condition, rarely true,
+  // rather than a branch on every change of sign. Each ending's sum and
+  // length are noted, and their roots added in order after every stretch of
+  // frames, away from the walk's running sums.
+  constexpr long kStretch = 1024;
+  float squaresAtL[kStretch], intervalAtL[kStretch], squaresAtR[kStretch], intervalAtR[kStretch];
+  for (long from = 0; from < n; from += kStretch) {
+    const long to = std::min(n, from + kStretch);
+    long endsL = 0, endsR = 0;
+    for (long i = from; i < to; ++i) {
+      s.intervalL += 1.0f;
+      s.intervalR += 1.0f;
+      const int polarL = left[i] < 0 ? -1 : 1;
+      const int polarR = right[i] < 0 ? -1 : 1;
+      const float vL = static_cast<float>(left[i] / kDivisor);
+      const float vR = static_cast<float>(right[i] / kDivisor);
+      s.squaresL += vL * vL;
+      s.squaresR += vR * vR;
+      const bool endL = (polarL != s.oldpolarL) & (s.intervalL > window);
+      const bool endR = (polarR != s.oldpolarR) & (s.intervalR > window);
+      squaresAtL[endsL] = s.squaresL;
+      intervalAtL[endsL] = s.intervalL;
+      squaresAtR[endsR] = s.squaresR;
+      intervalAtR[endsR] = s.intervalR;
+      endsL += endL;
+      endsR += endR;
+      s.squaresL = endL ? 0.0f : s.squaresL;
+      s.intervalL = endL ? 0.0f : s.intervalL;
+      s.squaresR = endR ? 0.0f : s.squaresR;
+      s.intervalR = endR ? 0.0f : s.intervalR;
+      s.oldpolarL = polarL;
+      s.oldpolarR = polarR;
+    }
+    for (long k = 0; k < endsL; ++k) {
+      sumL += std::sqrt(squaresAtL[k] / intervalAtL[k]);
       countL += 1.0f;
-      s.squaresL = 0;
-      s.intervalL = 0;
     }
-    if (polarR != s.oldpolarR && s.intervalR > window) {
-      sumR += std::sqrt(s.squaresR / s.intervalR);
+    for (long k = 0; k < endsR; ++k) {
+      sumR += std::sqrt(squaresAtR[k] / intervalAtR[k]);
       countR += 1.0f;
-      s.squaresR = 0;
-      s.intervalR = 0;
     }
-    s.oldpolarL = polarL;
-    s.oldpolarR = polarR;
   }
   state = s;
   m.rmsSumL = sumL, m.rmsSumR = sumR, m.rmsCountL = countL, m.rmsCountR = countR;
