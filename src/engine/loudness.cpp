@@ -1,7 +1,5 @@
 #include "engine/loudness.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -12,43 +10,23 @@
 
 namespace sorvan {
 
-struct LoudnessMeter::Library {
-  ebur128_state* state = nullptr;
-  ~Library() {
-    if (state) ebur128_destroy(&state);
-  }
-};
-
 LoudnessMeter::LoudnessMeter(int channels, unsigned long sampleRate, double fullScale,
                              long blockFrames, bool ownThread)
     : channels_(channels == 1 ? 1 : 2),
       scale_(1.0 / fullScale),
-      library_(std::make_unique<Library>()),
       truePeak_(channels_, sampleRate),
       threaded_(ownThread) {
-  // Histogram mode keeps the gating data in fixed-size tables, so memory does
-  // not grow with the song. A rate of 0 (no usable source) measures nothing.
-  // The true peak is measured here, with the library's own arithmetic.
+  // The gating data stays in fixed-size tables, so memory does not grow with
+  // the song. A rate of 0 (no usable source) measures nothing.
   if (sampleRate == 0) return;
-  measuring_ = true;
+  gated_.emplace(channels_, sampleRate);
   for (Slot& slot : slots_)
     slot.frames.allocate(
         static_cast<std::size_t>(blockFrames) * static_cast<std::size_t>(channels_), false);
-  // The library's state (seconds of audio, cleared) is set up by the thread
-  // that uses it, while the render prepares its first block.
-  const auto start = [this, sampleRate] {
-    library_->state = ebur128_init(static_cast<unsigned>(channels_), sampleRate,
-                                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
-  };
-  if (!threaded_) {
-    start();
-    return;
+  if (threaded_) {
+    const CleanupSignalsHeld held;  // the measuring thread never takes them
+    worker_ = std::thread([this] { work(); });
   }
-  const CleanupSignalsHeld held;  // the measuring thread never takes them
-  worker_ = std::thread([this, start] {
-    start();
-    work();
-  });
 }
 
 LoudnessMeter::~LoudnessMeter() { finish(); }
@@ -64,9 +42,7 @@ void LoudnessMeter::finish() {
 }
 
 void LoudnessMeter::measure(const Slot& slot) {
-  if (!library_->state) return;
-  ebur128_add_frames_double(library_->state, slot.frames.data(),
-                            static_cast<std::size_t>(slot.count));
+  gated_->add(slot.frames.data(), static_cast<std::size_t>(slot.count));
   truePeak_.add(slot.frames.data(), slot.count);
 }
 
@@ -86,7 +62,7 @@ void LoudnessMeter::work() {
 }
 
 void LoudnessMeter::add(const std::int64_t* left, const std::int64_t* right, long n) {
-  if (!measuring_ || n <= 0) return;
+  if (!gated_ || n <= 0) return;
   Slot& slot = slots_[next_];
   assert(static_cast<std::size_t>(n * channels_) <= slot.frames.size());
   if (threaded_) {
@@ -125,13 +101,13 @@ LoudnessResult LoudnessMeter::result() {
   finish();
   LoudnessResult r;
   double integrated = -HUGE_VAL;
-  if (library_->state) {
-    ebur128_loudness_global(library_->state, &integrated);
-    ebur128_loudness_range(library_->state, &r.range);
+  if (gated_) {
+    integrated = gated_->integrated();
+    r.range = gated_->range();
   }
   r.measured = std::isfinite(integrated);
   r.integrated = r.measured ? integrated : 0.0;
-  for (int c = 0; library_->state && c < channels_; ++c)
+  for (int c = 0; gated_ && c < channels_; ++c)
     r.truePeak = std::max(r.truePeak, truePeak_.peak(c));
   r.truePeakDb = r.truePeak > 0.0 ? 20.0 * std::log10(r.truePeak) : kSilenceDb;
   return r;

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/buffer.h"
+#include "engine/gated_loudness.h"
 #include "engine/true_peak.h"
 
 namespace sorvan {
@@ -57,15 +59,13 @@ class LoudnessMeter {
   void work();
   void finish();
 
-  struct Library;  // the measurement state of the library
   int channels_;
-  double scale_;  // 1 / full scale of a word
-  std::unique_ptr<Library> library_;
+  double scale_;                        // 1 / full scale of a word
+  std::optional<GatedLoudness> gated_;  // none without a rate to measure at
   TruePeakMeter truePeak_;
   Slot slots_[2];  // allocated once; the mix fills one while the other is measured
   int next_ = 0;   // the slot the mix fills next
   bool threaded_;
-  bool measuring_ = false;  // there is a rate to measure at
   bool closing_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
