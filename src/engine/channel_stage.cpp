@@ -158,8 +158,7 @@ class ChannelStage {
       ChannelWorker& w = s_.workers[static_cast<std::size_t>(t)];
       for (long from = 0, stretch = 0; from < n_; from += kStretchFrames, ++stretch) {
         const long m = std::min(kStretchFrames, n_ - from);
-        for (Pair<std::int64_t>& bus : w.buses)
-          if (bus.allocated()) bus.clear(m);
+        clearBuses(w, m);
         for (int u = firstUnit[t]; u < firstUnit[t + 1]; ++u) {
           if (!claimFree(u, stretch)) continue;  // a thread that had finished took it
           mixUnit(units_[u], from, m, w, false);
@@ -206,12 +205,16 @@ class ChannelStage {
       if (!p.claimed.compare_exchange_strong(expected, c + 1, std::memory_order_acquire)) continue;
       const long from = c * kStretchFrames;
       const long m = std::min(kStretchFrames, n_ - from);
-      for (Pair<std::int64_t>& bus : w.buses)
-        if (bus.allocated()) bus.clear(m);
+      clearBuses(w, m);
       mixUnit(units_[u], from, m, w, false);
       p.done.store(c + 1, std::memory_order_release);
       addStretch(w, from, m);
     }
+  }
+
+  static void clearBuses(ChannelWorker& w, long m) {
+    for (Pair<std::int64_t>& bus : w.buses)
+      if (bus.allocated()) bus.clear(m);
   }
 
   // A thread's bus sums of the stretch at `from` into the block's buses.
@@ -239,8 +242,7 @@ class ChannelStage {
       ChannelWorker& w = s_.workers[static_cast<std::size_t>(omp_get_thread_num())];
       for (long from = 0; from < n_; from += kStretchFrames) {
         const long m = std::min(kStretchFrames, n_ - from);
-        for (Pair<std::int64_t>& bus : w.buses)
-          if (bus.allocated()) bus.clear(m);
+        clearBuses(w, m);
 #pragma omp for schedule(dynamic, 1)
         for (int u = 0; u < units; ++u) mixUnit(units_[u], from, m, w, false);
 #pragma omp for schedule(static)

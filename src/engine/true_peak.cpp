@@ -19,7 +19,7 @@ TruePeakMeter::TruePeakMeter(int channels, unsigned long sampleRate)
     : channels_(channels), channel_(static_cast<std::size_t>(channels)) {
   factor_ = sampleRate < 96000 ? 4 : (sampleRate < 192000 ? 2 : 1);
   if (factor_ > 1) history_ = (kTaps + factor_ - 1) / factor_ - 1;
-  input_.assign(static_cast<std::size_t>(history_ + kStretch + kLanes), 0.0);
+  input_.assign(static_cast<std::size_t>(history_ + kStretch), 0.0);
   for (Channel& ch : channel_) ch.history.assign(static_cast<std::size_t>(history_), 0.0f);
   if (factor_ == 1) return;
   phases_.resize(static_cast<std::size_t>(factor_));
@@ -60,8 +60,8 @@ namespace {
 
 using PhasePeak = double (*)(const double*, long, const double*, const int*, int, double);
 
-// The largest |(float) sum| of one phase over n outputs (n a multiple of 4;
-// the inputs past n read as zero and their outputs are not counted).
+// The largest |(float) sum| of one phase over n outputs (n a multiple of 4),
+// reading no input past the last output.
 double phasePeak(const double* x, long n, const double* coeff, const int* back, int taps,
                  double peak) {
   static const PhasePeak chosen =

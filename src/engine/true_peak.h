@@ -22,7 +22,6 @@ class TruePeakMeter {
 
  private:
   static constexpr long kStretch = 1024;
-  static constexpr long kLanes = 4;     // outputs summed side by side
   static constexpr long kSegment = 64;  // outputs the peak's bound is taken over
 
   struct Phase {
