@@ -87,10 +87,13 @@ for target in "${targets[@]}"; do
   echo "== $target: ${seconds}s"
   # The fuzzer writes into a pipe, not a file: fuzz_run limits the size of
   # the files it may write, and that limit would also apply to a log file.
+  # One process owns the working corpus, so it need not read it back for
+  # inputs that others added (-reload=0): reading it found only this run's
+  # own inputs again and ran them once more.
   set +e
   # shellcheck disable=SC2046  # the options are meant to split into words
   TMPDIR=$scratch "$build/fuzz/$target" $(options_for "$target") "${seed_option[@]}" \
-    -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 -reload=0 \
     -artifact_prefix="$work/artifacts/" "$work/corpus" 2>&1 | tee "$work/log.txt" |
     grep -E --line-buffered "DONE|ERROR|SUMMARY|Test unit written|failed"
   status=${PIPESTATUS[0]}

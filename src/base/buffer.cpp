@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -101,11 +102,13 @@ class RegionCache {
   // Whether the region was kept; one that was not is the caller's to unmap.
   bool keep(const Region& r) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!keeping_ || count_ == kRegions || held_ + r.length > kHeldBytes) return false;
+    if (!keeping() || count_ == kRegions || held_ + r.length > kHeldBytes) return false;
     kept_[static_cast<std::size_t>(count_++)] = r;
     held_ += r.length;
     return true;
   }
+
+  bool keeping() const { return keeping_.load(std::memory_order_relaxed); }
 
   // Keeping off also lets go of what is kept.
   void setKeeping(bool keep) {
@@ -113,7 +116,7 @@ class RegionCache {
     int count = 0;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      keeping_ = keep;
+      keeping_.store(keep, std::memory_order_relaxed);
       if (keep) return;
       dropped = kept_;
       count = count_;
@@ -127,13 +130,13 @@ class RegionCache {
   }
 
  private:
-  static constexpr int kRegions = 32;
+  static constexpr int kRegions = 128;
   static constexpr std::size_t kHeldBytes = std::size_t{256} << 20;
   std::mutex mutex_;
   std::array<Region, kRegions> kept_{};
   int count_ = 0;
   std::size_t held_ = 0;
-  bool keeping_ = false;
+  std::atomic<bool> keeping_ = false;
 };
 
 // Never destroyed: buffers of static objects may be released after it would be.
@@ -143,6 +146,16 @@ RegionCache& cache() {
 }
 
 }  // namespace
+
+// AddressSanitizer's allocator maps every block above 128 KiB afresh and
+// unmaps it when it is freed, so a process that renders again and again
+// would fault in the pages of its mid-sized buffers on every run. Mapping
+// those too lets them come from the kept regions. Without the sanitizer a
+// region is whole huge pages, too much for a buffer of that size.
+std::size_t mappedFrom() {
+  constexpr std::size_t kKeptUnderSanitizer = std::size_t{64} << 10;
+  return kGuarded && cache().keeping() ? kKeptUnderSanitizer : kLarge;
+}
 
 Mapping map(std::size_t bytes, bool zeroed) {
   const std::size_t length = regionLength(bytes);

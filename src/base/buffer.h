@@ -27,6 +27,9 @@ struct Mapping {
 Mapping map(std::size_t bytes, bool zeroed);
 void unmap(const Mapping& m);
 inline constexpr std::size_t kLarge = 1u << 20;
+// The size from which buffers are mapped: kLarge, or less in a process that
+// keeps its pages under AddressSanitizer (see buffer.cpp).
+std::size_t mappedFrom();
 }  // namespace buffer_detail
 
 // Whether released large buffers keep their pages for the next ones of their
@@ -55,7 +58,7 @@ class Buffer {
   void allocate(std::size_t n, bool zeroed) {
     release();
     const std::size_t bytes = n * sizeof(T);
-    if (bytes >= buffer_detail::kLarge) {
+    if (bytes >= buffer_detail::mappedFrom()) {
       mapping_ = buffer_detail::map(bytes, zeroed);
       data_ = static_cast<T*>(mapping_.data);
     }

@@ -53,8 +53,9 @@ void prepareChannels(const RenderInputs& in, RenderState& s) {
     anyDelayPanned = anyDelayPanned || s.delayPanned[ch];
   }
   if (!anyDelayPanned) return;
-  s.delayPan.resize(kMaxTracks + 1);
-  for (int ch = 1; ch <= kMaxTracks; ++ch)
+  // Two kilobytes of history a channel: only the song's channels get one.
+  s.delayPan.resize(static_cast<std::size_t>(in.plan.trackCount) + 1);
+  for (int ch = 1; ch <= in.plan.trackCount; ++ch)
     s.delayPan[ch] = delayPanChannel(levels.panPosition[ch], in.plan.sampleRate);
 }
 

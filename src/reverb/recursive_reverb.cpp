@@ -32,7 +32,8 @@ inline void addOutput(std::int64_t* ret, std::int64_t* spill, long n, std::int64
 }  // namespace
 
 RecurseReverbState::RecurseReverbState() {
-  for (int j = 1; j <= kReverbNodes; ++j) surf[j].allocate(kBlockFrames, true);
+  // Every block writes its nodes' first n samples before reading any.
+  for (int j = 1; j <= kReverbNodes; ++j) surf[j].allocate(kBlockFrames, false);
 }
 
 std::optional<std::string> setupRecurseReverb(RecurseReverbState& state, double SR, float room,

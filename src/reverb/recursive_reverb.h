@@ -21,8 +21,8 @@ namespace sorvan {
 inline constexpr int kReverbNodes = 6;
 
 struct RecurseReverbState {
-  // Allocates the node lines, zeroed, each one block long; the spill lines
-  // are allocated (zeroed) by setupRecurseReverb.
+  // Allocates the node lines, each one block long; the spill lines are
+  // allocated (zeroed) by setupRecurseReverb.
   RecurseReverbState();
 
   // d[j]: distance in samples from the listening point to node j (d1..d6).

@@ -1,8 +1,10 @@
 #include "textcfg/line_check.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "base/numeric.h"
 #include "textcfg/tokenizer.h"
@@ -156,8 +158,19 @@ int editDistance(std::string_view a, std::string_view b, int limit) {
   const auto la = static_cast<int>(a.size());
   const auto lb = static_cast<int>(b.size());
   if (std::abs(la - lb) > limit) return limit + 1;
-  // Three rows of the optimal-string-alignment table.
-  std::vector<int> before(static_cast<std::size_t>(lb) + 1), previous(before), current(before);
+  // Three rows of the optimal-string-alignment table. An unknown word is
+  // measured against every word the line could hold, so the rows of a short
+  // word live on the stack.
+  constexpr int kShortWord = 64;
+  std::array<int, 3 * (kShortWord + 1)> shortRows;
+  std::vector<int> longRows;
+  int* before = shortRows.data();
+  if (lb > kShortWord) {
+    longRows.resize(3 * (static_cast<std::size_t>(lb) + 1));
+    before = longRows.data();
+  }
+  int* previous = before + lb + 1;
+  int* current = previous + lb + 1;
   for (int j = 0; j <= lb; ++j) previous[static_cast<std::size_t>(j)] = j;
   for (int i = 1; i <= la; ++i) {
     current[0] = i;
@@ -173,8 +186,8 @@ int editDistance(std::string_view a, std::string_view b, int limit) {
       rowBest = std::min(rowBest, d);
     }
     if (rowBest > limit) return limit + 1;
-    before.swap(previous);
-    previous.swap(current);
+    std::swap(before, previous);
+    std::swap(previous, current);
   }
   return std::min(previous[static_cast<std::size_t>(lb)], limit + 1);
 }

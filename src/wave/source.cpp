@@ -23,8 +23,8 @@ WaveFileSource::WaveFileSource(std::string path, const SourceAttributes& attribu
     : path_(std::move(path)),
       channels_(attributes.channels),
       bytesPerSample_(attributes.bytesPerSample),
-      dataOffset_(attributes.dataOffset),
-      chunk_(kChunkBytes) {
+      dataOffset_(attributes.dataOffset) {
+  chunk_.allocate(kChunkBytes, false);
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   if (fd_ >= 0 && (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))) {

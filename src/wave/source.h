@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/buffer.h"
 #include "wave/header.h"
 
 namespace sorvan {
@@ -56,7 +57,7 @@ class WaveFileSource final : public SampleSource {
   int bytesPerSample_;
   std::int64_t dataOffset_;
   bool warned_ = false;
-  std::vector<unsigned char> chunk_;  // raw bytes of one stretch, allocated once
+  Buffer<unsigned char> chunk_;  // raw bytes of one stretch, allocated once
 };
 
 // Interleaved channel-scale samples in memory (left first for stereo).
