@@ -146,7 +146,7 @@ std::string withoutSlashes(std::string text) {
 // letters and digits. Final names end in an extension, whose dot no random
 // suffix holds, so a fuzzed mix name such as "a.partial-x2" (written as
 // "stats_a.partial-x2.txt") is not mistaken for a leftover.
-bool isTemporaryName(const std::string& name) {
+bool isTemporaryName(std::string_view name) {
   constexpr std::string_view kMark = ".partial-";
   constexpr std::size_t kRandom = 6;
   if (name.size() < kMark.size() + kRandom) return false;
@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (parts.size() > 1) fx.folder.write("tracks.txt", withoutSlashes(parts[1]));
   if (parts.size() > 2) fx.folder.write("faders.txt", withoutSlashes(parts[2]));
 
-  FUZZ_CHECK(::chdir(fx.folder.dir().c_str()) == 0);
+  FUZZ_CHECK(::fchdir(fx.folder.fd()) == 0);
   // The run installs its own handlers for interrupts (to remove temporary
   // outputs); libFuzzer's are put back afterwards. The file size limit holds
   // only for the run, and exceeding it must fail the write instead of
@@ -215,8 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FUZZ_CHECK(status >= sorvan::exit_status::kOk && status <= sorvan::exit_status::kIo);
   if (status != sorvan::exit_status::kOk) FUZZ_CHECK(!messages.empty());
-  for (const auto& entry : std::filesystem::directory_iterator(fx.folder.dir()))
-    FUZZ_CHECK(!isTemporaryName(entry.path().filename().string()));
+  fx.folder.forEachEntry([](std::string_view name, bool) { FUZZ_CHECK(!isTemporaryName(name)); });
   fx.folder.clear();
   return 0;
 }
