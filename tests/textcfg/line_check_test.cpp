@@ -73,6 +73,9 @@ TEST(LineCheckTest, NearMissesWithinTwoEdits) {
   EXPECT_EQ(editDistance("cmop", "comp"), 1);  // a swap of neighbours is one edit
   EXPECT_EQ(editDistance("hshelve", "hshelf"), 2);
   EXPECT_EQ(editDistance(std::string(1 << 20, 'x'), "lim"), 3);
+  const std::string longWord(100, 'x');  // rows too long for the stack
+  EXPECT_EQ(editDistance(longWord + "ab", longWord + "ba"), 1);
+  EXPECT_EQ(editDistance(longWord + "abc", longWord + "xyz"), 3);
   const auto words = keywordsOf(faderForms(3, false));
   EXPECT_EQ(nearestWord("hshelve", words), "hshelf");
   EXPECT_EQ(nearestWord("Comp", words), "comp");
