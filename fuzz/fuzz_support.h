@@ -58,7 +58,6 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  const std::filesystem::path& dir() const { return dir_; }
   int fd() const { return fd_; }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
